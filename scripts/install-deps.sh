@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds, tests and runs with.
+# Idempotent: the package index is refreshed only when something is missing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config
+  # Qt 6: Core/Network for both programs, Gui/Qml/Quick for the client
+  qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools libxkbcommon-dev libgl-dev
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+  qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
+  qml6-module-qt-labs-settings qml6-module-qttest
+  # the macOS sandbox and the real-tunnel tests
+  util-linux iproute2 iputils-ping procps wireguard-go wireguard-tools
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

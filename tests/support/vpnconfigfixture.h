@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// Builds vpn:// strings from readable JSON, the inverse of the parser's decoding
+// steps, so fixtures stay reviewable instead of being opaque blobs.
+class VpnConfigFixture
+{
+public:
+    VpnConfigFixture() = delete;
+
+    // vpn:// + URL-safe base64 (no padding) of Qt's compressed form of the JSON text.
+    static QString encode(const QJsonObject &document);
+    static QString encodeBytes(const QByteArray &json);
+
+    // A complete, valid AmneziaWG document: one container "amnezia-awg" whose
+    // "awg" settings carry lastConfig as JSON text.
+    static QJsonObject awgDocument(const QJsonObject &lastConfig,
+                                   const QString &container = QStringLiteral("amnezia-awg"));
+    // A client configuration with every key the backend reads.
+    static QJsonObject sampleLastConfig();
+};
