@@ -4,8 +4,7 @@
 
 MacVpnBackend::MacVpnBackend(QObject *parent)
     : PlatformVpnBackend(parent)
-{
-}
+{}
 
 MacVpnBackend::~MacVpnBackend()
 {
@@ -77,6 +76,4 @@ void MacVpnBackend::disconnectVpn()
     emit disconnected();
 }
 
-void MacVpnBackend::cleanup()
-{
-}
+void MacVpnBackend::cleanup() {}

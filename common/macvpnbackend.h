@@ -64,8 +64,7 @@ protected:
 
     // The one place a system program is run.
     virtual bool runCommand(const QString &program, const QStringList &arguments,
-                            QString *standardOutput, QString *standardError,
-                            int timeoutMs) const;
+                            QString *standardOutput, QString *standardError, int timeoutMs) const;
 
     // Other seams to the outside world.
     virtual QList<QHostAddress> lookupHost(const QString &host, QString *error) const;

@@ -1,8 +1,7 @@
 #include "macvpnbackend.h"
 
 bool MacVpnBackend::runCommand(const QString &program, const QStringList &arguments,
-                               QString *standardOutput, QString *standardError,
-                               int timeoutMs) const
+                               QString *standardOutput, QString *standardError, int timeoutMs) const
 {
     Q_UNUSED(program)
     Q_UNUSED(arguments)

@@ -10,15 +10,11 @@ void MacVpnBackend::installControlPlaneBypass(const QString &gateway)
     Q_UNUSED(gateway)
 }
 
-void MacVpnBackend::removeControlPlaneBypass()
-{
-}
+void MacVpnBackend::removeControlPlaneBypass() {}
 
 void MacVpnBackend::pinControlPlaneHosts(const QStringList &addresses)
 {
     Q_UNUSED(addresses)
 }
 
-void MacVpnBackend::unpinControlPlaneHosts()
-{
-}
+void MacVpnBackend::unpinControlPlaneHosts() {}

@@ -6,10 +6,6 @@ bool MacVpnBackend::configureDns(const ParsedVpnConfig &config)
     return true;
 }
 
-void MacVpnBackend::restoreDns()
-{
-}
+void MacVpnBackend::restoreDns() {}
 
-void MacVpnBackend::flushDnsCache() const
-{
-}
+void MacVpnBackend::flushDnsCache() const {}

@@ -6,6 +6,4 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
     return false;
 }
 
-void MacVpnBackend::removeRoutes()
-{
-}
+void MacVpnBackend::removeRoutes() {}

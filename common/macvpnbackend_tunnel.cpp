@@ -16,6 +16,4 @@ QString MacVpnBackend::waitForTunnelName(const QString &nameFile)
     return {};
 }
 
-void MacVpnBackend::stopTunnelProcess()
-{
-}
+void MacVpnBackend::stopTunnelProcess() {}

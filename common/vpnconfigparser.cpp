@@ -42,8 +42,8 @@ QJsonObject selectContainer(const QJsonArray &containers, const QString &default
         const QJsonObject container = element.toObject();
         if (container.isEmpty())
             continue;
-        if (defaultContainer.isEmpty()
-            || stringValue(container, QStringLiteral("container")) == defaultContainer)
+        if (defaultContainer.isEmpty() ||
+            stringValue(container, QStringLiteral("container")) == defaultContainer)
             return container;
     }
     return {};
@@ -98,8 +98,7 @@ VpnConfigParseResult VpnConfigParser::parseConfig(const QString &config)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        return fail(result, tr("VPN-конфигурация имеет неверный формат"),
-                    parseError.errorString());
+        return fail(result, tr("VPN-конфигурация имеет неверный формат"), parseError.errorString());
 
     // From here on a failure keeps what has been filled in so far.
     ParsedVpnConfig &parsed = result.config;

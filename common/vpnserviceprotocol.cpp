@@ -46,7 +46,8 @@ bool VpnServiceProtocol::readMessage(QIODevice *device, QJsonObject *message, QS
     timer.start();
 
     bool timedOut = false;
-    forever {
+    forever
+    {
         if (buffer.contains('\n'))
             break;
         if (timer.elapsed() >= timeoutMs) {
@@ -67,8 +68,8 @@ bool VpnServiceProtocol::readMessage(QIODevice *device, QJsonObject *message, QS
     }
 
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(buffer.left(buffer.indexOf('\n')),
-                                                           &parseError);
+    const QJsonDocument document =
+        QJsonDocument::fromJson(buffer.left(buffer.indexOf('\n')), &parseError);
     if (parseError.error == QJsonParseError::NoError && document.isObject()) {
         if (message)
             *message = document.object();

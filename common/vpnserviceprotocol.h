@@ -20,8 +20,7 @@ public:
     // tests, the sandbox and development builds can run a daemon of their own.
     static QString socketPath();
     static QByteArray encodeMessage(const QJsonObject &message);
-    static bool readMessage(QIODevice *device, QJsonObject *message, QString *error,
-                            int timeoutMs);
+    static bool readMessage(QIODevice *device, QJsonObject *message, QString *error, int timeoutMs);
 
     static QJsonObject parsedConfigToJson(const ParsedVpnConfig &config);
     static ParsedVpnConfig parsedConfigFromJson(const QJsonObject &json);

@@ -68,8 +68,8 @@ private slots:
         QThread worker;
         StatusReceiver receiver;
         receiver.moveToThread(&worker);
-        connect(&backend, &PlatformVpnBackend::statusChanged, &receiver,
-                &StatusReceiver::onStatus, Qt::QueuedConnection);
+        connect(&backend, &PlatformVpnBackend::statusChanged, &receiver, &StatusReceiver::onStatus,
+                Qt::QueuedConnection);
         worker.start();
 
         backend.announce(PlatformVpnBackend::Connecting);

@@ -16,8 +16,9 @@ QJsonObject container(const QString &name, const QJsonObject &protocols)
 
 QJsonObject awgSettings(const QJsonObject &lastConfig = VpnConfigFixture::sampleLastConfig())
 {
-    return QJsonObject{{QStringLiteral("last_config"),
-                        QString::fromUtf8(QJsonDocument(lastConfig).toJson(QJsonDocument::Compact))}};
+    return QJsonObject{
+        {QStringLiteral("last_config"),
+         QString::fromUtf8(QJsonDocument(lastConfig).toJson(QJsonDocument::Compact))}};
 }
 
 QJsonObject document(const QJsonArray &containers, const QString &defaultContainer = QString())
@@ -50,7 +51,8 @@ private slots:
     void parsesCompleteConfiguration()
     {
         const QJsonObject doc = VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig());
-        const VpnConfigParseResult result = VpnConfigParser::parseConfig(VpnConfigFixture::encode(doc));
+        const VpnConfigParseResult result =
+            VpnConfigParser::parseConfig(VpnConfigFixture::encode(doc));
 
         QVERIFY2(result.ok, qPrintable(result.error));
         QVERIFY(result.error.isEmpty());
@@ -98,10 +100,9 @@ private slots:
         QTest::newRow("nothing in the alphabet") << QStringLiteral("vpn://!!!$$$") << NotDecoded;
         QTest::newRow("too short to unpack") << QStringLiteral("vpn://AAAA") << NotUnpacked;
         // The capital prefix is not stripped: "VPN" joins the base64 text and breaks it.
-        QTest::newRow("upper-case prefix") << QStringLiteral("VPN://") + encoded.mid(6)
-                                           << NotUnpacked;
-        QTest::newRow("json array")
-            << VpnConfigFixture::encodeBytes("[1,2,3]") << BadFormat;
+        QTest::newRow("upper-case prefix")
+            << QStringLiteral("VPN://") + encoded.mid(6) << NotUnpacked;
+        QTest::newRow("json array") << VpnConfigFixture::encodeBytes("[1,2,3]") << BadFormat;
         QTest::newRow("broken json") << VpnConfigFixture::encodeBytes("{\"a\":") << BadFormat;
     }
 
@@ -125,9 +126,9 @@ private slots:
         QString standard;
         for (int i = 0; standard.isEmpty() || (!standard.contains('+') && !standard.contains('/'));
              ++i) {
-            json = QJsonDocument(VpnConfigFixture::awgDocument(
-                                     QJsonObject{{QStringLiteral("n"), i}}))
-                       .toJson(QJsonDocument::Compact);
+            json =
+                QJsonDocument(VpnConfigFixture::awgDocument(QJsonObject{{QStringLiteral("n"), i}}))
+                    .toJson(QJsonDocument::Compact);
             standard = QString::fromLatin1(qCompress(json).toBase64());
         }
         const VpnConfigParseResult result =
@@ -149,8 +150,8 @@ private slots:
                            {QStringLiteral("dns2"), QStringLiteral("8.8.8.8")}}
             << NoContainers << QString() << QString();
         QTest::newRow("containers not an array")
-            << document(QJsonArray()).value(QStringLiteral("x")).toObject()
-            << NoContainers << QString() << QString();
+            << document(QJsonArray()).value(QStringLiteral("x")).toObject() << NoContainers
+            << QString() << QString();
         QTest::newRow("only empty objects")
             << document(QJsonArray{QJsonObject(), 5, QStringLiteral("x")}) << NoContainer
             << QString() << QString();
@@ -247,11 +248,10 @@ private slots:
         QTest::addColumn<QJsonObject>("protocols");
         QTest::addColumn<QString>("protocolName");
 
-        QTest::newRow("awg by name")
-            << "amnezia-awg"
-            << QJsonObject{{QStringLiteral("awg"), awgSettings()},
-                           {QStringLiteral("aaa"), awgSettings()}}
-            << "awg";
+        QTest::newRow("awg by name") << "amnezia-awg"
+                                     << QJsonObject{{QStringLiteral("awg"), awgSettings()},
+                                                    {QStringLiteral("aaa"), awgSettings()}}
+                                     << "awg";
         QTest::newRow("wireguard by name")
             << "amnezia-wireguard"
             << QJsonObject{{QStringLiteral("wireguard"), awgSettings()},
@@ -288,11 +288,11 @@ private slots:
     {
         QTest::addColumn<QJsonValue>("documentHost");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("document wins") << QJsonValue(QStringLiteral("a.example.net"))
-                                       << QStringLiteral("a.example.net");
+        QTest::newRow("document wins")
+            << QJsonValue(QStringLiteral("a.example.net")) << QStringLiteral("a.example.net");
         QTest::newRow("empty falls back") << QJsonValue(QString()) << QStringLiteral("203.0.113.9");
-        QTest::newRow("missing falls back") << QJsonValue(QJsonValue::Undefined)
-                                            << QStringLiteral("203.0.113.9");
+        QTest::newRow("missing falls back")
+            << QJsonValue(QJsonValue::Undefined) << QStringLiteral("203.0.113.9");
         QTest::newRow("number falls back") << QJsonValue(42) << QStringLiteral("203.0.113.9");
     }
 
@@ -320,8 +320,9 @@ private slots:
             VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig()));
         QVERIFY(VpnConfigParser::parsePeerConfig({{QStringLiteral("config"), encoded}}).ok);
         QCOMPARE(VpnConfigParser::parsePeerConfig({}).error, Empty);
-        QCOMPARE(VpnConfigParser::parsePeerConfig({{QStringLiteral("config"), QVariantMap()}}).error,
-                 Empty);
+        QCOMPARE(
+            VpnConfigParser::parsePeerConfig({{QStringLiteral("config"), QVariantMap()}}).error,
+            Empty);
     }
 };
 

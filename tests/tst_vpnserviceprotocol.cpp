@@ -72,9 +72,8 @@ private slots:
     {
         QCOMPARE(VpnServiceProtocol::encodeMessage(QJsonObject()), QByteArray("{}\n"));
 
-        const QByteArray bytes = VpnServiceProtocol::encodeMessage(
-            QJsonObject{{QStringLiteral("b"), QStringLiteral("line\nbreak")},
-                        {QStringLiteral("a"), 1}});
+        const QByteArray bytes = VpnServiceProtocol::encodeMessage(QJsonObject{
+            {QStringLiteral("b"), QStringLiteral("line\nbreak")}, {QStringLiteral("a"), 1}});
         QCOMPARE(bytes, QByteArray("{\"a\":1,\"b\":\"line\\nbreak\"}\n"));
         QCOMPARE(bytes.count('\n'), 1);
     }
@@ -174,9 +173,12 @@ private slots:
         const QJsonObject json = VpnServiceProtocol::parsedConfigToJson(ParsedVpnConfig());
         const QStringList objects{QStringLiteral("rawConfig"), QStringLiteral("protocolConfig"),
                                   QStringLiteral("lastConfig")};
-        const QStringList strings{QStringLiteral("defaultContainer"), QStringLiteral("container"),
-                                  QStringLiteral("protocolName"), QStringLiteral("lastConfigRaw"),
-                                  QStringLiteral("hostName"), QStringLiteral("dns1"),
+        const QStringList strings{QStringLiteral("defaultContainer"),
+                                  QStringLiteral("container"),
+                                  QStringLiteral("protocolName"),
+                                  QStringLiteral("lastConfigRaw"),
+                                  QStringLiteral("hostName"),
+                                  QStringLiteral("dns1"),
                                   QStringLiteral("dns2")};
         QCOMPARE(json.size(), 10);
         for (const QString &key : objects)
@@ -201,10 +203,10 @@ private slots:
         config.dns1 = QStringLiteral("1.1.1.1");
         config.dns2 = QStringLiteral("Ж");
 
-        const QByteArray wire = VpnServiceProtocol::encodeMessage(
-            VpnServiceProtocol::parsedConfigToJson(config));
-        const ParsedVpnConfig back = VpnServiceProtocol::parsedConfigFromJson(
-            QJsonDocument::fromJson(wire).object());
+        const QByteArray wire =
+            VpnServiceProtocol::encodeMessage(VpnServiceProtocol::parsedConfigToJson(config));
+        const ParsedVpnConfig back =
+            VpnServiceProtocol::parsedConfigFromJson(QJsonDocument::fromJson(wire).object());
 
         QCOMPARE(back.rawConfig, config.rawConfig);
         QCOMPARE(back.defaultContainer, config.defaultContainer);

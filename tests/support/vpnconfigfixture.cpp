@@ -10,8 +10,8 @@ QString VpnConfigFixture::encode(const QJsonObject &document)
 
 QString VpnConfigFixture::encodeBytes(const QByteArray &json)
 {
-    const QByteArray base64 = qCompress(json).toBase64(QByteArray::Base64UrlEncoding
-                                                       | QByteArray::OmitTrailingEquals);
+    const QByteArray base64 =
+        qCompress(json).toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
     return QStringLiteral("vpn://") + QString::fromLatin1(base64);
 }
 
@@ -25,8 +25,8 @@ QJsonObject VpnConfigFixture::awgDocument(const QJsonObject &lastConfig, const Q
     };
     return QJsonObject{
         {QStringLiteral("containers"),
-         QJsonArray{QJsonObject{{QStringLiteral("container"), container},
-                                {QStringLiteral("awg"), awg}}}},
+         QJsonArray{
+             QJsonObject{{QStringLiteral("container"), container}, {QStringLiteral("awg"), awg}}}},
         {QStringLiteral("defaultContainer"), container},
         {QStringLiteral("description"), QStringLiteral("Test server")},
         {QStringLiteral("dns1"), QStringLiteral("1.1.1.1")},
