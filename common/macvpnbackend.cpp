@@ -49,7 +49,17 @@ void MacVpnBackend::setError(const QString &error)
     emit errorOccurred(lastErrorText);
 }
 
-// --- Connect and disconnect sequences (placeholder until the sequences land) ---
+QString MacVpnBackend::maskedUapiText(const QString &request)
+{
+    // Keys configure a root-owned tunnel; they never belong in a log file.
+    QStringList lines = request.split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        if (line.startsWith(QLatin1String("private_key=")) ||
+            line.startsWith(QLatin1String("preshared_key=")))
+            line = line.left(line.indexOf(QLatin1Char('=')) + 1) + QLatin1String("***");
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 
 void MacVpnBackend::connectVpn(const ParsedVpnConfig &config)
 {
@@ -58,15 +68,80 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config)
 
 void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap &peer)
 {
-    Q_UNUSED(config)
-    Q_UNUSED(peer)
+    qCInfo(lcTarvexBackend).nospace()
+        << "[MacVpnBackend] connectVpn start container=" << config.container
+        << " protocol=" << config.protocolName << " host=" << endpointHost(config);
+
+    splitSettings = splitTunnelFromPeer(peer);
     setError(QString());
     setStatus(Connecting);
-    setError(tr("Не найден amneziawg-go рядом с приложением"));
+
+    if (!mayChangeSystem()) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] refusing to change the system outside "
+                                      "macOS without TARVEX_SANDBOX=1";
+        setError(tr("Изменение сетевых настроек разрешено только на macOS или в песочнице "
+                    "разработки (TARVEX_SANDBOX=1)"));
+        return;
+    }
+
+    // Whatever an earlier connection left behind is undone before anything new is set up,
+    // so DNS is read back from the services' own settings and routes are never doubled.
+    cleanup();
+
+    const QString tunnelBinary = findTunnelBinary();
+    if (tunnelBinary.isEmpty()) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] amneziawg-go not found";
+        setError(tr("Не найден amneziawg-go рядом с приложением"));
+        return;
+    }
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] amneziawg-go found" << tunnelBinary;
+
+    if (!startTunnelProcess()) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] startTunnelProcess failed" << lastErrorText;
+        cleanup();
+        return;
+    }
+
+    const QString request = uapiSetConfig(config);
+    qCInfo(lcTarvexBackend).noquote() << "[MacVpnBackend] uapi set config command =\n"
+                                      << maskedUapiText(request);
+    const QString reply = uapiCommand(request);
+    qCInfo(lcTarvexBackend).noquote() << "[MacVpnBackend] uapi reply =\n" << reply;
+    const int error = uapiErrno(reply);
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] uapi reply errno" << error;
+    if (error != 0) {
+        cleanup();
+        setError(tr("Не удалось применить WireGuard/AWG-конфигурацию"));
+        return;
+    }
+
+    if (!configureInterface(config)) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureInterface failed" << lastErrorText;
+        cleanup();
+        return;
+    }
+
+    if (!configureRoutes(config)) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureRoutes failed" << lastErrorText;
+        cleanup();
+        return;
+    }
+
+    if (splitSettings.enabled && splitSettings.mode == 1)
+        qCInfo(lcTarvexBackend) << "[MacVpnBackend] skip global DNS for only-selected split tunnel";
+    else
+        configureDns(config);
+
+    flushDnsCache();
+
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] connected";
+    setStatus(Connected);
+    emit connected();
 }
 
 void MacVpnBackend::disconnectVpn()
 {
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] disconnectVpn status=" << currentStatus;
     setError(QString());
     if (currentStatus != Disconnected) {
         setStatus(Disconnecting);
@@ -76,4 +151,14 @@ void MacVpnBackend::disconnectVpn()
     emit disconnected();
 }
 
-void MacVpnBackend::cleanup() {}
+void MacVpnBackend::cleanup()
+{
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] cleanup";
+    // DNS and routes go while the tunnel still runs; only then is the program stopped.
+    restoreDns();
+    removeRoutes();
+    stopTunnelProcess();
+    flushDnsCache();
+    interfaceName.clear();
+    serverHost.clear();
+}

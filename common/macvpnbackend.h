@@ -71,6 +71,7 @@ protected:
     virtual QString hostsFilePath() const;
     virtual QString runtimeDirectory() const;
     virtual QString applicationDirPath() const;
+    virtual bool mayChangeSystem() const;
 
     // Tunnel process.
     QString findTunnelBinary() const;
@@ -83,6 +84,8 @@ protected:
     QString uapiCommand(const QString &request);
     int uapiErrno(const QString &reply) const;
     QString hexKey(const QString &base64Key) const;
+    // The request text with key values masked, for log lines.
+    static QString maskedUapiText(const QString &request);
 
     // Interface addressing.
     QString clientIpv4(const ParsedVpnConfig &config) const;

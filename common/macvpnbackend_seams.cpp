@@ -33,3 +33,8 @@ QString MacVpnBackend::applicationDirPath() const
 {
     return QCoreApplication::applicationDirPath();
 }
+
+bool MacVpnBackend::mayChangeSystem() const
+{
+    return systemChangesAllowed();
+}

@@ -60,3 +60,8 @@ QString TestableMacVpnBackend::applicationDirPath() const
     return applicationDirectory.isEmpty() ? MacVpnBackend::applicationDirPath()
                                           : applicationDirectory;
 }
+
+bool TestableMacVpnBackend::mayChangeSystem() const
+{
+    return allowSystemChanges || MacVpnBackend::mayChangeSystem();
+}

@@ -46,6 +46,7 @@ public:
     QString hostsFile;
     QString runtimeDirectoryPath;
     QString applicationDirectory;
+    bool allowSystemChanges = true; // false: the platform's own interlock decides
 
     using MacVpnBackend::allowedIps;
     using MacVpnBackend::cleanup;
@@ -99,4 +100,5 @@ protected:
     QString hostsFilePath() const override;
     QString runtimeDirectory() const override;
     QString applicationDirPath() const override;
+    bool mayChangeSystem() const override;
 };
