@@ -1,9 +1,145 @@
 #include "macvpnbackend.h"
 
-bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
+#include "tarvexlogging.h"
+
+namespace {
+
+const QString RouteProgram = QStringLiteral("/sbin/route");
+
+// The IPv4 entries of the allowed IPs. Only entries that begin with a digit are
+// candidates, and an IPv6 network such as 2001:db8::/32 begins with one too: it is
+// not routed here, or "route add -net" would fail the whole connection on it.
+QStringList ipv4AllowedIps(const QStringList &allowed)
 {
-    Q_UNUSED(config)
-    return false;
+    QStringList result;
+    for (const QString &entry : allowed) {
+        const QChar first = entry.isEmpty() ? QChar() : entry.at(0);
+        if (first >= QLatin1Char('0') && first <= QLatin1Char('9') &&
+            !entry.contains(QLatin1Char(':')))
+            result.append(entry);
+    }
+    return result;
 }
 
-void MacVpnBackend::removeRoutes() {}
+} // namespace
+
+bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
+{
+    serverHost = endpointHost(config);
+    // Read before any tunnel route exists: afterwards the halves would shadow it.
+    const QString gateway = defaultGateway();
+    const bool splitActive =
+        splitSettings.enabled && (splitSettings.mode == 1 || splitSettings.mode == 2);
+    const QStringList splitRoutes = splitActive ? splitTunnelRoutes() : QStringList();
+
+    const QStringList loggedAllowedIps = allowedIps(config);
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] configureRoutes"
+                            << "endpoint=" << serverHost << "gateway=" << gateway
+                            << "allowedIps=" << loggedAllowedIps
+                            << "splitEnabled=" << !splitRoutes.isEmpty()
+                            << "splitMode=" << splitSettings.mode << "splitRoutes=" << splitRoutes;
+
+    QString error;
+    if (!serverHost.isEmpty() && !gateway.isEmpty()) {
+        // The tunnel's own packets must keep using the physical network.
+        if (!runCommand(RouteProgram,
+                        {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-host"),
+                         serverHost, gateway},
+                        nullptr, &error, CommandTimeoutMs)) {
+            setError(tr("Не удалось добавить маршрут до сервера: %1").arg(error.trimmed()));
+            return false;
+        }
+    }
+
+    installControlPlaneBypass(gateway);
+
+    if (splitActive && splitSettings.mode == 1) {
+        for (const QString &destination : splitRoutes) {
+            const QString family = routeFamily(destination);
+            const QString type = routeType(destination);
+            QStringList arguments{QStringLiteral("-n"), QStringLiteral("add")};
+            if (family == QLatin1String("inet6"))
+                arguments.append(QStringLiteral("-inet6"));
+            arguments << type << destination << QStringLiteral("-interface") << interfaceName;
+            if (!runCommand(RouteProgram, arguments, nullptr, &error, CommandTimeoutMs)) {
+                setError(tr("Не удалось добавить маршрут раздельного туннелирования: %1")
+                             .arg(error.trimmed()));
+                return false;
+            }
+            installedRoutes.append(RouteEntry{family, destination, type});
+        }
+        return true;
+    }
+
+    const QStringList allowed = allowedIps(config);
+    const bool has4 = allowed.contains(QStringLiteral("0.0.0.0/0"));
+    const bool has6 = allowed.contains(QStringLiteral("::/0"));
+
+    // Two halves instead of a new default route: the old default route and gateway
+    // stay usable for the server, the control plane and the exclusions, and those
+    // more specific routes win over the halves.
+    const QStringList ipv4Routes =
+        has4 ? QStringList{QStringLiteral("0.0.0.0/1"), QStringLiteral("128.0.0.0/1")}
+             : ipv4AllowedIps(allowed);
+    for (const QString &route : ipv4Routes) {
+        if (!runCommand(RouteProgram,
+                        {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-net"), route,
+                         QStringLiteral("-interface"), interfaceName},
+                        nullptr, &error, CommandTimeoutMs)) {
+            setError(tr("Не удалось добавить IPv4 маршрут: %1").arg(error.trimmed()));
+            return false;
+        }
+        installedRoutes.append(RouteEntry{QStringLiteral("inet"), route, QStringLiteral("-net")});
+    }
+
+    if (has6) {
+        // A machine without IPv6 refuses these; the tunnel still works for IPv4, and the
+        // delete at clean-up is harmless, so they are recorded either way.
+        for (const QString &route : {QStringLiteral("::/1"), QStringLiteral("8000::/1")}) {
+            runCommand(RouteProgram,
+                       {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-inet6"),
+                        QStringLiteral("-net"), route, QStringLiteral("-interface"), interfaceName},
+                       nullptr, nullptr, CommandTimeoutMs);
+            installedRoutes.append(
+                RouteEntry{QStringLiteral("inet6"), route, QStringLiteral("-net")});
+        }
+    }
+
+    if (splitRoutes.isEmpty() || splitSettings.mode != 2 || gateway.isEmpty())
+        return true;
+
+    for (const QString &destination : splitRoutes) {
+        const QString type = routeType(destination);
+        if (!runCommand(RouteProgram,
+                        {QStringLiteral("-n"), QStringLiteral("add"), type, destination, gateway},
+                        nullptr, &error, CommandTimeoutMs)) {
+            setError(tr("Не удалось добавить исключение раздельного туннелирования: %1")
+                         .arg(error.trimmed()));
+            return false;
+        }
+        installedRoutes.append(RouteEntry{QStringLiteral("inet"), destination, type});
+    }
+    return true;
+}
+
+void MacVpnBackend::removeRoutes()
+{
+    removeControlPlaneBypass();
+
+    // Reverse order: exclusions and halves go before the routes they were added after,
+    // and the server route goes last so the tunnel's packets keep their path until then.
+    for (auto it = installedRoutes.crbegin(); it != installedRoutes.crend(); ++it) {
+        QStringList arguments{QStringLiteral("-n"), QStringLiteral("delete")};
+        if (it->family == QLatin1String("inet6"))
+            arguments.append(QStringLiteral("-inet6"));
+        arguments << (it->type.isEmpty() ? QStringLiteral("-net") : it->type) << it->destination;
+        runCommand(RouteProgram, arguments, nullptr, nullptr, CommandTimeoutMs);
+    }
+    installedRoutes.clear();
+
+    if (!serverHost.isEmpty())
+        runCommand(
+            RouteProgram,
+            {QStringLiteral("-n"), QStringLiteral("delete"), QStringLiteral("-host"), serverHost},
+            nullptr, nullptr, CommandTimeoutMs);
+}
