@@ -71,10 +71,17 @@ void warnAboutStrayMarkers(const QString &path, const HostsBlocks &found)
                                    << path << "line=" << line;
 }
 
+// Each block goes together with the line feed that ends its end line: pinning added
+// that line feed, so pin followed by unpin gives the file back byte for byte instead of
+// leaving an empty line behind on every machine that ever connected.
 void removeHostsBlocks(QString &content, const HostsBlocks &found)
 {
-    for (auto it = found.spans.crbegin(); it != found.spans.crend(); ++it)
-        content.remove(it->first, it->second - it->first);
+    for (auto it = found.spans.crbegin(); it != found.spans.crend(); ++it) {
+        qsizetype end = it->second;
+        if (end < content.size() && content.at(end) == QLatin1Char('\n'))
+            ++end;
+        content.remove(it->first, end - it->first);
+    }
 }
 
 QString systemError()

@@ -165,7 +165,7 @@ private slots:
                               "/sbin/route -n delete -host 198.51.100.8"}));
         QVERIFY(rig.backend.controlPlaneRoutes.isEmpty());
         QCOMPARE(rig.table.routes(), before);
-        QCOMPARE(rig.content(), Localhost + "\n");
+        QCOMPARE(rig.content(), Localhost); // byte for byte as before
     }
 
     void refusedRouteIsNeitherRoutedNorPinned()
@@ -227,7 +227,7 @@ private slots:
                               "/sbin/route -n add -host 198.51.100.7 192.168.1.1",
                               "/sbin/route -n add -host 198.51.100.8 192.168.1.1"}));
         QCOMPARE(rig.backend.controlPlaneRoutes, Pinned);
-        QCOMPARE(rig.content(), Localhost + "\n" + Block);
+        QCOMPARE(rig.content(), Localhost + Block);
     }
 
     void pinning_data()
@@ -242,7 +242,7 @@ private slots:
         QTest::newRow("leftover block at the end") << Localhost + OldBlock + "\n"
                                                    << Localhost + Block << 0;
         QTest::newRow("leftover block between lines") << "a\n" + OldBlock + "\nb\n"
-                                                      << "a\n\nb\n" + Block << 0;
+                                                      << "a\nb\n" + Block << 0;
         QTest::newRow("leftover block alone, white space around") << "\n\n  " + OldBlock + "\n\n"
                                                                   << Block << 0;
         QTest::newRow("two leftover blocks") << OldBlock + "\nkept\n" + OldBlock + "\n"
@@ -284,22 +284,26 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("strayLine");
 
-        QTest::newRow("block at the end") << "a\n" + Block << "a\n\n" << 0;
+        // Pinning appended the block after "a\n": unpinning gives exactly "a\n" back.
+        QTest::newRow("block at the end") << "a\n" + Block << "a\n" << 0;
         QTest::newRow("block between lines") << "a\n" + Block + "b\n"
-                                             << "a\n\nb\n"
+                                             << "a\nb\n"
                                              << 0;
+        QTest::newRow("block between empty lines") << "a\n\n" + Block + "\nb\n"
+                                                   << "a\n\nb\n"
+                                                   << 0;
         QTest::newRow("runs of empty lines collapse") << "a\n\n\n\nb\n\n\n" + Block + "\n\nc\n"
                                                       << "a\n\nb\n\nc\n"
                                                       << 0;
         QTest::newRow("no line feed after the end marker") << "a\n" + Block.chopped(1) << "a\n"
                                                            << 0;
-        QTest::newRow("only the block") << Block << "\n" << 0;
+        QTest::newRow("only the block") << Block << "" << 0;
         QTest::newRow("stray begin marker before the block")
-            << "a\n# BEGIN TARVEX_VPN_CLIENT\nb\n" + Block << "a\n# BEGIN TARVEX_VPN_CLIENT\nb\n\n"
+            << "a\n# BEGIN TARVEX_VPN_CLIENT\nb\n" + Block << "a\n# BEGIN TARVEX_VPN_CLIENT\nb\n"
             << 2;
         QTest::newRow("stray end marker after the block")
             << "a\n" + Block + "# END TARVEX_VPN_CLIENT\n"
-            << "a\n\n# END TARVEX_VPN_CLIENT\n"
+            << "a\n# END TARVEX_VPN_CLIENT\n"
             << 6;
     }
 
@@ -426,7 +430,7 @@ private slots:
                                  QRegularExpression("^\\[MacVpnBackend\\] hosts file rewritten in "
                                                     "place: \".+\"$"));
             rig.backend.unpinControlPlaneHosts();
-            QCOMPARE(rig.content(), Localhost + "\n");
+            QCOMPARE(rig.content(), Localhost); // byte for byte as before
         }
         QCOMPARE(statOf(rig.path).st_ino, before.st_ino);
         QCOMPARE(rig.directoryEntries(), QStringList{"hosts"});
