@@ -49,18 +49,6 @@ void MacVpnBackend::setError(const QString &error)
     emit errorOccurred(lastErrorText);
 }
 
-QString MacVpnBackend::maskedUapiText(const QString &request)
-{
-    // Keys configure a root-owned tunnel; they never belong in a log file.
-    QStringList lines = request.split(QLatin1Char('\n'));
-    for (QString &line : lines) {
-        if (line.startsWith(QLatin1String("private_key=")) ||
-            line.startsWith(QLatin1String("preshared_key=")))
-            line = line.left(line.indexOf(QLatin1Char('=')) + 1) + QLatin1String("***");
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 void MacVpnBackend::connectVpn(const ParsedVpnConfig &config)
 {
     connectVpn(config, QVariantMap());
@@ -88,6 +76,14 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
     // so DNS is read back from the services' own settings and routes are never doubled.
     cleanup();
 
+    // Checked before anything starts: a control character in a value copied into the
+    // UAPI request would add lines of its own to the tunnel's configuration.
+    QString unsafe;
+    if (!uapiConfigIsSafe(config, &unsafe)) {
+        setError(unsafe);
+        return;
+    }
+
     const QString tunnelBinary = findTunnelBinary();
     if (tunnelBinary.isEmpty()) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] amneziawg-go not found";
@@ -104,7 +100,7 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
 
     const QString request = uapiSetConfig(config);
     qCInfo(lcTarvexBackend).noquote() << "[MacVpnBackend] uapi set config command =\n"
-                                      << maskedUapiText(request);
+                                      << uapiLogText(request);
     const QString reply = uapiCommand(request);
     qCInfo(lcTarvexBackend).noquote() << "[MacVpnBackend] uapi reply =\n" << reply;
     const int error = uapiErrno(reply);

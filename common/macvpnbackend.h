@@ -84,8 +84,12 @@ protected:
     QString uapiCommand(const QString &request);
     int uapiErrno(const QString &reply) const;
     QString hexKey(const QString &base64Key) const;
-    // The request text with key values masked, for log lines.
-    static QString maskedUapiText(const QString &request);
+    // A line feed, carriage return or other control character in a copied value would
+    // add lines of its own to the root-configured tunnel's request; such a configuration
+    // is refused before anything is sent.
+    bool uapiConfigIsSafe(const ParsedVpnConfig &config, QString *error) const;
+    // The request text with the key material blanked, for log lines.
+    static QString uapiLogText(const QString &request);
 
     // Interface addressing.
     QString clientIpv4(const ParsedVpnConfig &config) const;

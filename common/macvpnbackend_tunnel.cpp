@@ -1,19 +1,184 @@
 #include "macvpnbackend.h"
 
+#include "tarvexlogging.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcessEnvironment>
+#include <QTimer>
+
+namespace {
+
+constexpr char TunnelProgram[] = "amneziawg-go";
+constexpr char NameFile[] = "amn0.name";
+constexpr int StartTimeoutMs = 5000;
+constexpr int NameWaitMs = 4999;
+constexpr int EventSliceMs = 100;
+constexpr int SocketProbeTimeoutMs = 100;
+constexpr int StopTimeoutMs = 5000;
+// processEvents() returns at once when nothing is pending, so without a pause the wait
+// for the name file would spin a core for five seconds. Pausing in an event loop keeps
+// the daemon's own socket server served while the tunnel program starts up.
+constexpr int IdlePollMs = 20;
+
+void waitIdle(QProcess &process)
+{
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // A program that dies ends the wait at once instead of at the next poll.
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    timer.start(IdlePollMs);
+    loop.exec();
+}
+
+} // namespace
+
 QString MacVpnBackend::findTunnelBinary() const
 {
+    const QString program = QString::fromLatin1(TunnelProgram);
+    const QDir appDir(applicationDirPath());
+    const QStringList candidates{
+        appDir.filePath(program),
+        appDir.filePath(QStringLiteral("../Resources/%1").arg(program)),
+        QDir::current().filePath(program),
+    };
+    for (const QString &candidate : candidates) {
+        qCInfo(lcTarvexBackend) << "[MacVpnBackend] check tunnel binary" << candidate;
+        const QFileInfo info(candidate);
+        if (info.exists() && info.isFile() && info.isExecutable())
+            return info.absoluteFilePath();
+    }
     return {};
 }
 
 bool MacVpnBackend::startTunnelProcess()
 {
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] startTunnelProcess";
+    tunnelOutput.clear();
+
+    runtimeDir = runtimeDirectory();
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] runtime dir" << runtimeDir;
+    if (!QDir().mkpath(runtimeDir)) {
+        setError(tr("Не удалось создать runtime-директорию для VPN"));
+        return false;
+    }
+
+    // QProcess::start() on a running process does nothing, which would leave the old
+    // program answering for the new connection.
+    if (tunnelProcess.state() != QProcess::NotRunning)
+        stopTunnelProcess();
+
+    const QString nameFile = QDir(runtimeDir).filePath(QString::fromLatin1(NameFile));
+    // A name left by an earlier run would point at a dead or foreign socket.
+    if (QFile::exists(nameFile) && !QFile::remove(nameFile))
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] stale name file not removed" << nameFile;
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WG_TUN_NAME_FILE"), nameFile);
+    tunnelProcess.setProcessEnvironment(environment);
+    tunnelProcess.setProcessChannelMode(QProcess::SeparateChannels);
+
+    const QString program = findTunnelBinary();
+    const QStringList arguments{QStringLiteral("-f"), QStringLiteral("utun")};
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] start process" << program << arguments
+                            << "WG_TUN_NAME_FILE=" << nameFile;
+
+    tunnelProcess.start(program, arguments, QIODevice::ReadWrite);
+    if (!tunnelProcess.waitForStarted(StartTimeoutMs)) {
+        qCWarning(lcTarvexBackend)
+            << "[MacVpnBackend] tunnel process failed to start" << tunnelProcess.errorString();
+        setError(tr("Не удалось запустить amneziawg-go: %1").arg(tunnelProcess.errorString()));
+        return false;
+    }
+
+    interfaceName = waitForTunnelName(nameFile);
+    if (!interfaceName.isEmpty()) {
+        qCInfo(lcTarvexBackend) << "[MacVpnBackend] tunnel interface" << interfaceName;
+        return true;
+    }
+
+    const QString pendingOutput =
+        QString::fromUtf8(tunnelProcess.readAllStandardOutput()).trimmed();
+    const QString pendingError = QString::fromUtf8(tunnelProcess.readAllStandardError()).trimmed();
+    if (!pendingOutput.isEmpty())
+        tunnelOutput += QLatin1Char('\n') + pendingOutput;
+    if (!pendingError.isEmpty())
+        tunnelOutput += QLatin1Char('\n') + pendingError;
+
+    QString details = tunnelOutput.trimmed();
+    if (details.contains(QLatin1String("operation not permitted"), Qt::CaseInsensitive)) {
+        details = tr("amneziawg-go не может создать utun-интерфейс без прав администратора. "
+                     "Нужен привилегированный daemon/helper как в Amnezia.");
+    }
+    if (details.isEmpty())
+        details = tr("не удалось получить имя utun-интерфейса");
+    qCWarning(lcTarvexBackend) << "[MacVpnBackend] tunnel interface failed" << details;
+    setError(tr("Не удалось создать VPN-интерфейс: %1").arg(details));
     return false;
 }
 
 QString MacVpnBackend::waitForTunnelName(const QString &nameFile)
 {
-    Q_UNUSED(nameFile)
+    QElapsedTimer timer;
+    timer.start();
+    while (tunnelProcess.state() == QProcess::Running) {
+        if (timer.elapsed() > NameWaitMs)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, EventSliceMs);
+        waitIdle(tunnelProcess);
+
+        const QString output = QString::fromUtf8(tunnelProcess.readAllStandardOutput()).trimmed();
+        if (!output.isEmpty()) {
+            tunnelOutput += QLatin1Char('\n') + output;
+            qCInfo(lcTarvexBackend).noquote() << "[MacVpnBackend] tunnel stdout =\n" + output;
+        }
+        const QString errors = QString::fromUtf8(tunnelProcess.readAllStandardError()).trimmed();
+        if (!errors.isEmpty()) {
+            tunnelOutput += QLatin1Char('\n') + errors;
+            qCWarning(lcTarvexBackend).noquote() << "[MacVpnBackend] tunnel stderr =\n" + errors;
+        }
+
+        QFile file(nameFile);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            continue;
+        const QString name = QString::fromLocal8Bit(file.readLine()).trimmed();
+        file.close();
+        qCInfo(lcTarvexBackend) << "[MacVpnBackend] name file read" << nameFile
+                                << "ifName=" << name;
+        if (name.isEmpty())
+            continue;
+
+        const QString socketPath = QDir(runtimeDir).filePath(name + QStringLiteral(".sock"));
+        qCInfo(lcTarvexBackend) << "[MacVpnBackend] test uapi socket" << socketPath;
+        QLocalSocket probe;
+        probe.connectToServer(socketPath, QIODevice::ReadWrite);
+        if (probe.waitForConnected(SocketProbeTimeoutMs))
+            return name;
+        qCWarning(lcTarvexBackend)
+            << "[MacVpnBackend] test uapi socket failed" << probe.errorString();
+    }
+
+    qCWarning(lcTarvexBackend) << "[MacVpnBackend] waitForTunnelName timeout"
+                               << "processState=" << tunnelProcess.state()
+                               << "exitStatus=" << tunnelProcess.exitStatus()
+                               << "exitCode=" << tunnelProcess.exitCode();
     return {};
 }
 
-void MacVpnBackend::stopTunnelProcess() {}
+void MacVpnBackend::stopTunnelProcess()
+{
+    if (tunnelProcess.state() == QProcess::NotRunning)
+        return;
+    tunnelProcess.terminate();
+    if (tunnelProcess.waitForFinished(StopTimeoutMs))
+        return;
+    tunnelProcess.kill();
+    tunnelProcess.waitForFinished(StopTimeoutMs);
+}

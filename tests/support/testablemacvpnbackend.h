@@ -78,7 +78,9 @@ public:
     using MacVpnBackend::startTunnelProcess;
     using MacVpnBackend::stopTunnelProcess;
     using MacVpnBackend::uapiCommand;
+    using MacVpnBackend::uapiConfigIsSafe;
     using MacVpnBackend::uapiErrno;
+    using MacVpnBackend::uapiLogText;
     using MacVpnBackend::uapiSetConfig;
     using MacVpnBackend::unpinControlPlaneHosts;
     using MacVpnBackend::waitForTunnelName;
