@@ -4,6 +4,7 @@
 #include "vpnserviceprotocol.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -312,6 +313,7 @@ private slots:
 
     void requestInPiecesIsAnsweredAtItsLineFeed()
     {
+        server->setRequestTimeoutMs(1000); // slow, but complete in time
         const QByteArray request = statusLine();
         const auto socket = send(request.left(5));
         QTest::qWait(100);
@@ -322,7 +324,9 @@ private slots:
 
         socket->write(request.mid(13));
         QVERIFY(waitUntilClosed(socket.get()));
-        QCOMPARE(replies(socket.get()).size(), 1);
+        const QList<QJsonObject> received = replies(socket.get());
+        QCOMPARE(received.size(), 1);
+        QCOMPARE(received.first().value("ok"), QJsonValue(true));
     }
 
     void statusDuringConnectIsAnsweredAtOnce()
@@ -478,16 +482,6 @@ private slots:
         QVERIFY2(elapsed >= 190 && elapsed < 3000, qPrintable(QString::number(elapsed)));
         QCOMPARE(reply.value("ok"), QJsonValue(false));
         QVERIFY(reply.value("error").toString().contains(QStringLiteral("не получен вовремя")));
-    }
-
-    void slowButCompleteRequestBeforeTheLimitIsAnswered()
-    {
-        server->setRequestTimeoutMs(1000);
-        const auto socket = send("{\"command\":");
-        QTest::qWait(300);
-        socket->write("\"status\"}\n");
-        QVERIFY(waitUntilClosed(socket.get()));
-        QCOMPARE(replies(socket.get()).value(0).value("ok"), QJsonValue(true));
     }
 
     void leftoverSocketFileIsReplacedWithMode0666_data()
