@@ -1,4 +1,6 @@
+#include "macvpnserviceserver.h"
 #include "tarvexconfig.h"
+#include "terminationsignalwatcher.h"
 
 #include <QCoreApplication>
 
@@ -8,5 +10,15 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Tarvex"));
     QCoreApplication::setOrganizationDomain(QString::fromLatin1(Tarvex::VendorDomain));
     QCoreApplication::setApplicationName(QStringLiteral("TarvexVpnService"));
+
+    // Quitting the loop (rather than dying) lets the server and its backend be destroyed,
+    // and the backend's destructor undoes whatever the tunnel changed.
+    TerminationSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &TerminationSignalWatcher::terminationRequested, &app,
+                     &QCoreApplication::quit);
+
+    MacVpnServiceServer server;
+    if (!server.start())
+        return 1;
     return app.exec();
 }
