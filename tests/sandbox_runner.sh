@@ -243,8 +243,13 @@ case_refusals() {
         TARVEX_SANDBOX_WORK="$work" TARVEX_SANDBOX_STANDINS="$standins" \
         TARVEX_SANDBOX_STATE="$work" TARVEX_SANDBOX_STANDIN_SUM=x TARVEX_SANDBOX_HOSTS_SUM=x \
         "$runner" --inside sh -c 'echo COMMAND-RAN'
+    # A copy that an unprivileged user can read, wherever the tree was checked out.
+    mkdir "$work/public"
+    cp "$runner" "$work/public/"
+    chmod 711 "$work"
+    chmod -R a+rX "$work/public"
     expect_refusal "not root" setpriv --reuid=65534 --regid=65534 --clear-groups \
-        "$runner" --standins "$standins" "${command[@]}"
+        "$work/public/$(basename "$runner")" --standins "$standins" "${command[@]}"
     # A sandbox that cannot be built (here: namespaces not allowed) never runs the
     # command, although unshare's own failure looks like any exit status.
     expect_refusal "no namespaces" setpriv --bounding-set=-sys_admin \

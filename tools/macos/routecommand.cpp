@@ -130,9 +130,14 @@ bool parseRequest(const QStringList &arguments, Request *request, int *exitCode)
             request->viaInterface = true;
         else if (word == QLatin1String("-netmask"))
             request->netmask = arguments[++i];
-        else if (word == QLatin1String("-prefixlen"))
-            request->prefixLength = arguments[++i].toInt();
-        else if (word == QLatin1String("-ifscope"))
+        else if (word == QLatin1String("-prefixlen")) {
+            bool ok = false;
+            request->prefixLength = arguments[++i].toInt(&ok);
+            if (!ok || request->prefixLength < 0) {
+                *exitCode = badAddress(arguments[i]);
+                return false;
+            }
+        } else if (word == QLatin1String("-ifscope"))
             ++i;
         else if (word != QLatin1String("-static") && word != QLatin1String("-cloning")) {
             *exitCode = usage(QStringLiteral("botched keyword: %1").arg(word));
