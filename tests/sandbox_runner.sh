@@ -241,7 +241,7 @@ case_refusals() {
     expect_refusal "the inside on this machine's namespaces" \
         env TARVEX_SANDBOX_OUTER_MNT=x TARVEX_SANDBOX_OUTER_NET=x TARVEX_SANDBOX_OUTER_PID=x \
         TARVEX_SANDBOX_WORK="$work" TARVEX_SANDBOX_STANDINS="$standins" \
-        TARVEX_SANDBOX_STATE="$work" TARVEX_SANDBOX_STANDIN_SUM=x TARVEX_SANDBOX_HOSTS_SUM=x \
+        TARVEX_SANDBOX_STATE="$work" TARVEX_SANDBOX_HOSTS_SUM=x \
         "$runner" --inside sh -c 'echo COMMAND-RAN'
     # A copy that an unprivileged user can read, wherever the tree was checked out.
     mkdir "$work/public"
