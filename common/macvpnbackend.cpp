@@ -8,7 +8,11 @@ MacVpnBackend::MacVpnBackend(QObject *parent)
 
 MacVpnBackend::~MacVpnBackend()
 {
-    cleanup();
+    // Every way into Disconnected runs cleanup() first, so a backend that is
+    // Disconnected has nothing left to undo; skipping it spares an idle daemon's
+    // shutdown the resolver-cache flush.
+    if (currentStatus != Disconnected)
+        cleanup();
 }
 
 PlatformVpnBackend::Status MacVpnBackend::status() const
