@@ -1,4 +1,5 @@
-#include "tarvexconfig.h"
+#include "cliententry.h"
+#include "vpnmanager.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -9,16 +10,13 @@ Q_IMPORT_QML_PLUGIN(vpn_clientPlugin)
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tarvex"));
-    QCoreApplication::setOrganizationDomain(QString::fromLatin1(Tarvex::VendorDomain));
-    QCoreApplication::setApplicationName(QStringLiteral("Tarvex"));
+    ClientEntry::setApplicationIdentity();
 
+    // Declared before the engine so that the engine, and every binding to the
+    // manager, is gone before the manager is.
+    VpnManager manager;
     QQmlApplicationEngine engine;
-    // Static QML modules live in the resources; 6.4 does not look there by itself.
-    engine.addImportPath(QStringLiteral("qrc:/"));
-    QObject::connect(
-        &engine, &QQmlApplicationEngine::objectCreationFailed, &app,
-        [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
+    ClientEntry::prepareEngine(engine, &manager);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     engine.loadFromModule(QStringLiteral("vpn-client"), QStringLiteral("Main"));
 #else

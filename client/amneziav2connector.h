@@ -1,0 +1,21 @@
+#pragma once
+
+#include "amneziaconnector.h"
+
+// Connects peers of protocol "amnezia-v2": container "amnezia-awg2" with "awg"
+// settings whose "protocol_version" is the string "2".
+class AmneziaV2Connector : public AmneziaConnector
+{
+    Q_OBJECT
+
+public:
+    explicit AmneziaV2Connector(QObject *parent = nullptr);
+
+    QString protocol() const override;
+
+protected:
+    const char *logPrefix() const override;
+    QString unsupportedProtocolText() const override;
+    QString wrongConfigurationText() const override;
+    bool acceptsConfiguration(const ParsedVpnConfig &config) const override;
+};

@@ -1,0 +1,5 @@
+#include "vpnconnector.h"
+
+VpnConnector::VpnConnector(QObject *parent)
+    : QObject(parent)
+{}
