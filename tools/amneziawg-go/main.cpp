@@ -87,6 +87,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     options.hook = qEnvironmentVariable("TARVEX_TUNNEL_HOOK");
+    options.simStateDir = qEnvironmentVariable("TARVEX_SIM_STATE");
     options.nameMode = qEnvironmentVariable("TARVEX_AWG_NAME");
     options.nameDelayMs = intFromEnv("TARVEX_AWG_NAME_DELAY_MS", 0);
     options.socketDelayMs = intFromEnv("TARVEX_AWG_SOCKET_DELAY_MS", 0);

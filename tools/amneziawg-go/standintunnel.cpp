@@ -1,5 +1,7 @@
 #include "standintunnel.h"
 
+#include "simulatedinterface.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -48,7 +50,17 @@ StandInTunnel::~StandInTunnel()
 
 bool StandInTunnel::start()
 {
-    name = chooseName();
+    if (!options.simStateDir.isEmpty()) {
+        // On the simulated Mac the state decides which utun numbers are taken.
+        name = options.requestedName == QLatin1String("utun")
+                   ? SimulatedInterface::claim(options.simStateDir, options.runtimeDir)
+                   : (SimulatedInterface::claimName(options.simStateDir, options.requestedName)
+                          ? options.requestedName
+                          : QString());
+        simulated = !name.isEmpty();
+    } else {
+        name = chooseName();
+    }
     if (name.isEmpty()) {
         std::fprintf(stderr, "ERROR: Failed to create TUN device: no free %s interface\n",
                      qPrintable(options.requestedName));
@@ -86,6 +98,10 @@ void StandInTunnel::stop()
     if (added) {
         runHook(QStringLiteral("remove"));
         added = false;
+    }
+    if (simulated) {
+        SimulatedInterface::release(options.simStateDir, name);
+        simulated = false;
     }
 }
 

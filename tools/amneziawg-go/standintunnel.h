@@ -24,6 +24,7 @@ public:
         QString runtimeDir;
         QString requestedName; // "utun" picks the next free number
         QString hook;          // program run as "hook add|remove <name>", or empty
+        QString simStateDir;   // the sandbox's simulated Mac (TARVEX_SIM_STATE), or empty
         QString nameMode;      // "", "never" or "empty"
         int nameDelayMs = 0;
         int socketDelayMs = 0;
@@ -75,4 +76,5 @@ private:
     int requestCount = 0;
     int appliedCount = 0;
     bool added = false;
+    bool simulated = false;
 };
