@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,79 +11,73 @@ namespace {
 
 const QString Gateway = QStringLiteral("192.168.1.1");
 const QString Server = QStringLiteral("203.0.113.10");
-const QString ApiHost = QStringLiteral("api.tarvex.test");
-const QString ApiAddress = QStringLiteral("198.51.100.7");
-const QString HostsBefore = QStringLiteral("127.0.0.1\tlocalhost\n::1\tlocalhost\n");
-
-using Backend = TestableMacVpnBackend;
-
-ParsedVpnConfig configWith(const QJsonValue &allowed)
-{
-    ParsedVpnConfig config;
-    config.hostName = Server;
-    if (!allowed.isUndefined())
-        config.lastConfig.insert(QStringLiteral("allowed_ips"), allowed);
-    return config;
-}
+const QString Api = QStringLiteral("198.51.100.7");
+const QString ServerRoute = QStringLiteral("inet -host 203.0.113.10 -> 192.168.1.1");
+const QString ApiRoute = QStringLiteral("inet -host 198.51.100.7 -> 192.168.1.1");
+const QStringList Halves{"inet -net 0.0.0.0/1", "inet -net 128.0.0.0/1", "inet6 -net ::/1",
+                         "inet6 -net 8000::/1"};
+const QStringList HalvesRemoved{"8000::/1", "::/1", "128.0.0.0/1", "0.0.0.0/1"};
+const QString Unreachable =
+    QStringLiteral("route: writing to routing socket: Network is unreachable");
 
 QVariantMap entry(const QString &value, const QString &ip = QString())
 {
     return {{QStringLiteral("value"), value}, {QStringLiteral("ip"), ip}};
 }
 
-QStringList installed(const Backend &backend)
+// Routes through the tunnel, plus the server and API routes via the old gateway.
+QStringList withTunnel(const QStringList &routes,
+                       const QStringList &others = {ServerRoute, ApiRoute})
 {
-    QStringList result;
-    for (const auto &route : backend.installedRoutes)
-        result.append(route.family + QLatin1Char(' ') + route.type + QLatin1Char(' ') +
-                      route.destination);
+    QStringList result = others;
+    for (const QString &route : routes)
+        result.append(route + QStringLiteral(" -> -interface utun5"));
     return result;
 }
 
-// A backend on utun5 whose commands go to a routing table with a default route, the
-// API host resolving to one address, and a hosts file of its own.
+// A backend on utun5 whose commands go to a routing table with the given default
+// gateway, the API host and one site resolving, and an empty hosts file of its own.
 struct Rig
 {
-    explicit Rig(const QString &gateway = Gateway)
+    Rig(int splitMode, const QVariantList &entries, const QString &gateway)
         : table(gateway)
     {
-        QFile file(dir.filePath(QStringLiteral("hosts")));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(HostsBefore.toUtf8());
-        backend.hostsFile = file.fileName();
+        backend.hostsFile = dir.filePath(QStringLiteral("hosts"));
+        QFile(backend.hostsFile).open(QIODevice::WriteOnly);
         backend.responder = table.responder();
         backend.interfaceName = QStringLiteral("utun5");
-        backend.hosts.insert(ApiHost, {QHostAddress(ApiAddress)});
+        backend.hosts.insert(QCoreApplication::organizationDomain(), {QHostAddress(Api)});
+        backend.hosts.insert("site.example", {QHostAddress("1.2.3.4"), QHostAddress("2001:db8::1"),
+                                              QHostAddress("1.2.3.4")});
+        backend.splitSettings = {splitMode != 0, splitMode, entries};
+        before = table.routes();
     }
 
-    void split(int mode, const QVariantList &entries)
+    // What is in the table now and was not before, sorted.
+    QStringList added() const
     {
-        backend.splitSettings.enabled = true;
-        backend.splitSettings.mode = mode;
-        backend.splitSettings.entries = entries;
+        QStringList result = table.routes();
+        for (const QString &route : before)
+            result.removeOne(route);
+        return result;
     }
 
-    QString hostsContent() const
+    // The destinations that removeRoutes deleted, in order.
+    QStringList remove()
     {
-        QFile file(backend.hostsFile);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        const int first = backend.commands.size();
+        backend.removeRoutes();
+        QStringList destinations;
+        for (const auto &command : backend.commands.mid(first))
+            destinations.append(command.arguments.constLast());
+        return destinations;
     }
-
-    QStringList commandsFrom(int first) const { return backend.commandLines().mid(first); }
 
     QTemporaryDir dir;
     SimulatedRoutingTable table;
-    Backend backend; // after the table: destroyed while the table still answers
+    TestableMacVpnBackend backend; // after the table: destroyed while the table still answers
+    QStringList before;
 };
-
-QStringList sorted(QStringList list)
-{
-    list.sort();
-    return list;
-}
-
-const QString ServerRoute = QStringLiteral("inet -host 203.0.113.10 -> 192.168.1.1");
-const QString ApiRoute = QStringLiteral("inet -host 198.51.100.7 -> 192.168.1.1");
 
 } // namespace
 
@@ -93,265 +86,133 @@ class TestMacVpnBackendRoutes : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QCoreApplication::setOrganizationDomain(ApiHost); }
+    void initTestCase() { QCoreApplication::setOrganizationDomain("api.tarvex.test"); }
 
-    void fullRoutingFollowsAllowedIps_data()
-    {
-        QTest::addColumn<QJsonValue>("allowed");
-        QTest::addColumn<QStringList>("expectedInstalled");
-
-        const QStringList everything{"inet -net 0.0.0.0/1", "inet -net 128.0.0.0/1",
-                                     "inet6 -net ::/1", "inet6 -net 8000::/1"};
-        QTest::newRow("no allowed IPs") << QJsonValue(QJsonValue::Undefined) << everything;
-        QTest::newRow("empty array") << QJsonValue(QJsonArray()) << everything;
-        QTest::newRow("both defaults") << QJsonValue(QJsonArray{"0.0.0.0/0", "::/0"}) << everything;
-        QTest::newRow("networks only")
-            << QJsonValue(QJsonArray{"10.0.0.0/8", "192.168.1.0/24"})
-            << QStringList{"inet -net 10.0.0.0/8", "inet -net 192.168.1.0/24"};
-        QTest::newRow("ipv4 default wins over networks")
-            << QJsonValue(QJsonArray{"0.0.0.0/0", "10.0.0.0/8"})
-            << QStringList{"inet -net 0.0.0.0/1", "inet -net 128.0.0.0/1"};
-        QTest::newRow("ipv6 networks are not routed")
-            << QJsonValue(QJsonArray{"fd00::/8", "10.0.0.0/8", "2001:db8::/32"})
-            << QStringList{"inet -net 10.0.0.0/8"};
-        QTest::newRow("ipv6 default only") << QJsonValue(QJsonArray{"::/0"})
-                                           << QStringList{"inet6 -net ::/1", "inet6 -net 8000::/1"};
-        QTest::newRow("default must match exactly")
-            << QJsonValue(QJsonArray{"0.0.0.0/00", "::0/0"}) << QStringList{"inet -net 0.0.0.0/00"};
-    }
-
-    void fullRoutingFollowsAllowedIps()
-    {
-        QFETCH(QJsonValue, allowed);
-        QFETCH(QStringList, expectedInstalled);
-        Rig rig;
-        const QStringList before = rig.table.routes();
-
-        QVERIFY(rig.backend.configureRoutes(configWith(allowed)));
-        QCOMPARE(installed(rig.backend), expectedInstalled);
-        QCOMPARE(rig.backend.serverHost, Server);
-        QStringList tunnelRoutes;
-        for (const QString &route : expectedInstalled)
-            tunnelRoutes.append(route + QStringLiteral(" -> -interface utun5"));
-        QCOMPARE(rig.table.routes(),
-                 sorted(before + tunnelRoutes + QStringList{ServerRoute, ApiRoute}));
-
-        rig.backend.removeRoutes();
-        QCOMPARE(rig.table.routes(), before);
-        QVERIFY(rig.backend.installedRoutes.isEmpty());
-        QVERIFY(rig.backend.controlPlaneRoutes.isEmpty());
-        QVERIFY(!rig.hostsContent().contains(QStringLiteral("TARVEX")));
-    }
-
-    void ipv6HalvesNeverFail_data()
-    {
-        QTest::addColumn<QString>("refused");
-        QTest::newRow("first half") << "::/1";
-        QTest::newRow("second half") << "8000::/1";
-    }
-
-    void ipv6HalvesNeverFail()
-    {
-        QFETCH(QString, refused);
-        Rig rig;
-        rig.table.failingDestinations.insert(refused);
-        const QStringList before = rig.table.routes();
-
-        QVERIFY(rig.backend.configureRoutes(configWith(QJsonArray{"0.0.0.0/0", "::/0"})));
-        QCOMPARE(installed(rig.backend),
-                 QStringList({"inet -net 0.0.0.0/1", "inet -net 128.0.0.0/1", "inet6 -net ::/1",
-                              "inet6 -net 8000::/1"}));
-        QVERIFY(rig.backend.lastError().isEmpty());
-
-        const int first = rig.backend.commands.size();
-        rig.backend.removeRoutes();
-        QVERIFY(rig.commandsFrom(first).contains("/sbin/route -n delete -inet6 -net " + refused));
-        QCOMPARE(rig.table.routes(), before);
-    }
-
-    // A failing add stops at once with its own text; what was added before stays
-    // recorded, and removeRoutes takes it away again in reverse order, server last.
-    void failedAddIsUndoneInReverse_data()
+    // Every route a connect adds, whether it succeeds or stops at a refused route, is
+    // removed again: the control plane first, then the recorded routes in reverse, the
+    // server route last.
+    void routing_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QVariantList>("entries");
+        QTest::addColumn<QJsonValue>("allowed");
+        QTest::addColumn<QString>("gateway");
         QTest::addColumn<QString>("refused");
         QTest::addColumn<QString>("error");
-        QTest::addColumn<QStringList>("installedAtFailure");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("removed");
 
-        const QString why =
-            QStringLiteral("route: writing to routing socket: Network is unreachable");
-        QTest::newRow("server route")
-            << 0 << QVariantList() << Server << "Не удалось добавить маршрут до сервера: " + why
-            << QStringList();
-        QTest::newRow("second IPv4 route")
-            << 0 << QVariantList() << "128.0.0.0/1"
-            << "Не удалось добавить IPv4 маршрут: " + why << QStringList{"inet -net 0.0.0.0/1"};
-        QTest::newRow("second only-selected route")
-            << 1 << QVariantList{entry("10.1.0.0/16"), entry("2001:db8::5"), entry("10.2.0.0/16")}
-            << "10.2.0.0/16"
-            << "Не удалось добавить маршрут раздельного туннелирования: " + why
-            << QStringList{"inet -net 10.1.0.0/16", "inet6 -host 2001:db8::5"};
-        QTest::newRow("second exclusion")
-            << 2 << QVariantList{entry("10.1.0.0/16"), entry("10.2.3.4")} << "10.2.3.4"
-            << "Не удалось добавить исключение раздельного туннелирования: " + why
-            << QStringList{"inet -net 0.0.0.0/1", "inet -net 128.0.0.0/1", "inet6 -net ::/1",
-                           "inet6 -net 8000::/1", "inet -net 10.1.0.0/16"};
+        const QJsonValue everything(QJsonValue::Undefined);
+        const auto full = [&](const char *name, const QJsonValue &allowed, const QStringList &added,
+                              const QStringList &removed) {
+            QTest::newRow(name) << 0 << QVariantList() << allowed << Gateway << QString()
+                                << QString() << withTunnel(added)
+                                << QStringList{Api} + removed + QStringList{Server};
+        };
+        full("no allowed IPs", everything, Halves, HalvesRemoved);
+        full("networks", QJsonArray{"10.0.0.0/8", "192.168.1.0/24"},
+             {"inet -net 10.0.0.0/8", "inet -net 192.168.1.0/24"},
+             {"192.168.1.0/24", "10.0.0.0/8"});
+        full("ipv4 default wins over networks", QJsonArray{"0.0.0.0/0", "10.0.0.0/8"},
+             Halves.mid(0, 2), HalvesRemoved.mid(2));
+        full("ipv6 networks are not routed", QJsonArray{"fd00::/8", "10.0.0.0/8", "2001:db8::/32"},
+             {"inet -net 10.0.0.0/8"}, {"10.0.0.0/8"});
+        full("ipv6 default only", QJsonArray{"::/0"}, Halves.mid(2), HalvesRemoved.mid(0, 2));
+        full("defaults must match exactly", QJsonArray{"0.0.0.0/00", "::0/0"},
+             {"inet -net 0.0.0.0/00"}, {"0.0.0.0/00"});
+
+        // A machine without IPv6 refuses the halves; that is no failure, and they are
+        // deleted all the same.
+        QTest::newRow("refused IPv6 half")
+            << 0 << QVariantList() << everything << Gateway << "::/1" << QString()
+            << withTunnel({Halves[0], Halves[1], Halves[3]})
+            << QStringList{Api} + HalvesRemoved + QStringList{Server};
+        QTest::newRow("refused server route")
+            << 0 << QVariantList() << everything << Gateway << Server
+            << "Не удалось добавить маршрут до сервера: " + Unreachable << QStringList()
+            << QStringList{Server};
+        QTest::newRow("refused IPv4 route")
+            << 0 << QVariantList() << everything << Gateway << "128.0.0.0/1"
+            << "Не удалось добавить IPv4 маршрут: " + Unreachable << withTunnel(Halves.mid(0, 1))
+            << QStringList{Api, "0.0.0.0/1", Server};
+
+        // Literals, trimmed; a name's answers in the resolver's order, once, ahead of the
+        // address stored with it, which is only a fallback; nothing for what is neither.
+        const QVariantList selected{entry("site.example", "203.0.113.5"),
+                                    entry("10.1.2.0/24"),
+                                    entry(" 2001:db8::5 "),
+                                    entry("1.2.3.4"),
+                                    entry("1.2.3.4/32"),
+                                    entry("gone.example", " 203.0.113.0/24 "),
+                                    entry("gone.example", "not an address"),
+                                    entry("10.0.0.0/33"),
+                                    QStringLiteral("not a map")};
+        QTest::newRow("only selected")
+            << 1 << selected << everything << Gateway << QString() << QString()
+            << withTunnel({"inet -host 1.2.3.4", "inet6 -host 2001:db8::1", "inet -net 10.1.2.0/24",
+                           "inet6 -host 2001:db8::5", "inet -net 1.2.3.4/32",
+                           "inet -net 203.0.113.0/24"})
+            << QStringList{Api,           "203.0.113.0/24", "1.2.3.4/32", "2001:db8::5",
+                           "10.1.2.0/24", "2001:db8::1",    "1.2.3.4",    Server};
+        QTest::newRow("only selected, nothing resolvable")
+            << 1 << QVariantList{entry("nowhere.example")} << everything << Gateway << QString()
+            << QString() << withTunnel({}) << QStringList{Api, Server};
+        QTest::newRow("refused only-selected route")
+            << 1 << selected << everything << Gateway << "2001:db8::5"
+            << "Не удалось добавить маршрут раздельного туннелирования: " + Unreachable
+            << withTunnel(
+                   {"inet -host 1.2.3.4", "inet6 -host 2001:db8::1", "inet -net 10.1.2.0/24"})
+            << QStringList{Api, "10.1.2.0/24", "2001:db8::1", "1.2.3.4", Server};
+
+        const QVariantList excluded{entry("site.example"), entry("10.9.0.0/16"),
+                                    entry("2001:db8::/32")};
+        const QStringList exclusions{ServerRoute, ApiRoute, "inet -host 1.2.3.4 -> 192.168.1.1",
+                                     "inet -net 10.9.0.0/16 -> 192.168.1.1"};
+        QTest::newRow("all except")
+            << 2 << excluded << everything << Gateway << QString() << QString()
+            << withTunnel(Halves, exclusions)
+            << QStringList{Api, "10.9.0.0/16", "1.2.3.4"} + HalvesRemoved + QStringList{Server};
+        QTest::newRow("refused exclusion")
+            << 2 << excluded << everything << Gateway << "10.9.0.0/16"
+            << "Не удалось добавить исключение раздельного туннелирования: " + Unreachable
+            << withTunnel(Halves, exclusions.mid(0, 3))
+            << QStringList{Api, "1.2.3.4"} + HalvesRemoved + QStringList{Server};
+        QTest::newRow("all except without a gateway")
+            << 2 << excluded << everything << QString() << QString() << QString()
+            << withTunnel(Halves, {}) << HalvesRemoved + QStringList{Server};
     }
 
-    void failedAddIsUndoneInReverse()
+    void routing()
     {
         QFETCH(int, mode);
         QFETCH(QVariantList, entries);
+        QFETCH(QJsonValue, allowed);
+        QFETCH(QString, gateway);
         QFETCH(QString, refused);
         QFETCH(QString, error);
-        QFETCH(QStringList, installedAtFailure);
-        Rig rig;
-        if (mode != 0)
-            rig.split(mode, entries);
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, removed);
+        Rig rig(mode, entries, gateway);
         rig.table.failingDestinations.insert(refused);
-        const QStringList before = rig.table.routes();
-        QSignalSpy errors(&rig.backend, &PlatformVpnBackend::errorOccurred);
+        ParsedVpnConfig config;
+        config.hostName = Server;
+        if (!allowed.isUndefined())
+            config.lastConfig.insert(QStringLiteral("allowed_ips"), allowed);
 
-        QVERIFY(!rig.backend.configureRoutes(configWith(QJsonValue(QJsonValue::Undefined))));
+        QCOMPARE(rig.backend.configureRoutes(config), error.isEmpty());
         QCOMPARE(rig.backend.lastError(), error);
-        QCOMPARE(rig.backend.status(), PlatformVpnBackend::Error);
-        QCOMPARE(errors.size(), 1);
-        QCOMPARE(installed(rig.backend), installedAtFailure);
-        QCOMPARE(rig.backend.commandLines().constLast().contains(refused), true);
+        added.sort();
+        QCOMPARE(rig.added(), added);
 
-        const int first = rig.backend.commands.size();
-        rig.backend.removeRoutes();
-        QStringList expectedDeletes;
-        if (refused != Server)
-            expectedDeletes << "/sbin/route -n delete -host " + ApiAddress;
-        for (auto it = installedAtFailure.crbegin(); it != installedAtFailure.crend(); ++it) {
-            QStringList parts = it->split(' ');
-            expectedDeletes << QStringLiteral("/sbin/route -n delete ") +
-                                   (parts[0] == "inet6" ? "-inet6 " : "") + parts[1] + ' ' +
-                                   parts[2];
-        }
-        expectedDeletes << "/sbin/route -n delete -host " + Server;
-        QCOMPARE(rig.commandsFrom(first), expectedDeletes);
-        QCOMPARE(rig.table.routes(), before);
-        QCOMPARE(rig.hostsContent().contains("TARVEX"), false);
-    }
-
-    void serverRouteFailureStopsEverythingElse()
-    {
-        Rig rig;
-        rig.table.failingDestinations.insert(Server);
-        QVERIFY(!rig.backend.configureRoutes(configWith(QJsonValue(QJsonValue::Undefined))));
-        QCOMPARE(rig.backend.commandLines(),
-                 QStringList({"/sbin/route -n get default",
-                              "/sbin/route -n add -host 203.0.113.10 192.168.1.1"}));
-        QCOMPARE(rig.backend.lookups, 0);
-    }
-
-    void onlySelectedRoutesOnlyTheEntries()
-    {
-        Rig rig;
-        rig.backend.hosts.insert(
-            "site.example",
-            {QHostAddress("1.2.3.4"), QHostAddress("2001:db8::1"), QHostAddress("1.2.3.4")});
-        rig.split(1, {entry("site.example"), entry("10.1.2.0/24"), entry("2001:db8::5"),
-                      entry("1.2.3.4/32")});
-        const QStringList before = rig.table.routes();
-
-        QTest::ignoreMessage(
-            QtInfoMsg,
-            "[MacVpnBackend] configureRoutes endpoint= \"203.0.113.10\" gateway= \"192.168.1.1\" "
-            "allowedIps= QList(\"0.0.0.0/0\", \"::/0\") splitEnabled= true splitMode= 1 "
-            "splitRoutes= QList(\"1.2.3.4\", \"2001:db8::1\", \"10.1.2.0/24\", \"2001:db8::5\", "
-            "\"1.2.3.4/32\")");
-        QVERIFY(rig.backend.configureRoutes(configWith(QJsonValue(QJsonValue::Undefined))));
-
-        QCOMPARE(rig.commandsFrom(rig.backend.commands.size() - 5),
-                 QStringList({"/sbin/route -n add -host 1.2.3.4 -interface utun5",
-                              "/sbin/route -n add -inet6 -host 2001:db8::1 -interface utun5",
-                              "/sbin/route -n add -net 10.1.2.0/24 -interface utun5",
-                              "/sbin/route -n add -inet6 -host 2001:db8::5 -interface utun5",
-                              "/sbin/route -n add -net 1.2.3.4/32 -interface utun5"}));
-        QCOMPARE(
-            installed(rig.backend),
-            QStringList({"inet -host 1.2.3.4", "inet6 -host 2001:db8::1", "inet -net 10.1.2.0/24",
-                         "inet6 -host 2001:db8::5", "inet -net 1.2.3.4/32"}));
-        QVERIFY(!rig.backend.commandLines().join('\n').contains("0.0.0.0/1"));
-
-        rig.backend.removeRoutes();
-        QCOMPARE(rig.table.routes(), before);
-    }
-
-    void onlySelectedWithNothingResolvableSucceeds()
-    {
-        Rig rig;
-        rig.split(1, {entry("nowhere.example")});
-        QTest::ignoreMessage(QtWarningMsg,
-                             "[MacVpnBackend] split tunnel host not resolved \"nowhere.example\"");
-        QVERIFY(rig.backend.configureRoutes(configWith(QJsonValue(QJsonValue::Undefined))));
-        QVERIFY(rig.backend.installedRoutes.isEmpty());
-        QCOMPARE(rig.table.routes(),
-                 sorted({"inet -net default -> 192.168.1.1", ServerRoute, ApiRoute}));
-    }
-
-    void allExceptPinsExclusionsToTheOldGateway()
-    {
-        Rig rig;
-        rig.backend.hosts.insert("site.example",
-                                 {QHostAddress("1.2.3.4"), QHostAddress("2001:db8::1")});
-        rig.split(2, {entry("site.example"), entry("10.9.0.0/16"), entry("2001:db8::/32")});
-        const QStringList before = rig.table.routes();
-
-        QVERIFY(rig.backend.configureRoutes(configWith(QJsonArray{"0.0.0.0/0", "::/0"})));
-        QCOMPARE(rig.table.routes(),
-                 sorted(before + QStringList{ServerRoute, ApiRoute,
-                                             "inet -net 0.0.0.0/1 -> -interface utun5",
-                                             "inet -net 128.0.0.0/1 -> -interface utun5",
-                                             "inet6 -net ::/1 -> -interface utun5",
-                                             "inet6 -net 8000::/1 -> -interface utun5",
-                                             "inet -host 1.2.3.4 -> 192.168.1.1",
-                                             "inet -net 10.9.0.0/16 -> 192.168.1.1"}));
-        QCOMPARE(rig.hostsContent(), HostsBefore + "# BEGIN TARVEX_VPN_CLIENT\n198.51.100.7\t" +
-                                         ApiHost + "\n# END TARVEX_VPN_CLIENT\n");
-
-        const int first = rig.backend.commands.size();
-        rig.backend.removeRoutes();
-        QCOMPARE(rig.commandsFrom(first),
-                 QStringList({"/sbin/route -n delete -host 198.51.100.7",
-                              "/sbin/route -n delete -net 10.9.0.0/16",
-                              "/sbin/route -n delete -host 1.2.3.4",
-                              "/sbin/route -n delete -inet6 -net 8000::/1",
-                              "/sbin/route -n delete -inet6 -net ::/1",
-                              "/sbin/route -n delete -net 128.0.0.0/1",
-                              "/sbin/route -n delete -net 0.0.0.0/1",
-                              "/sbin/route -n delete -host 203.0.113.10"}));
-        QCOMPARE(rig.table.routes(), before);
-        QCOMPARE(rig.hostsContent(), HostsBefore);
-    }
-
-    void noGatewayStillRoutesTheTunnel()
-    {
-        Rig rig{QString()};
-        rig.split(2, {entry("10.9.0.0/16")});
-        QTest::ignoreMessage(QtWarningMsg,
-                             "[MacVpnBackend] control-plane bypass skipped: empty gateway");
-
-        QVERIFY(rig.backend.configureRoutes(configWith(QJsonArray{"0.0.0.0/0"})));
-        QCOMPARE(rig.table.routes(), QStringList({"inet -net 0.0.0.0/1 -> -interface utun5",
-                                                  "inet -net 128.0.0.0/1 -> -interface utun5"}));
-        QVERIFY(rig.backend.lastError().isEmpty());
-        QCOMPARE(rig.backend.lookups, 0);
-
-        rig.backend.removeRoutes();
-        QVERIFY(rig.table.routes().isEmpty());
+        QCOMPARE(rig.remove(), removed);
+        QCOMPARE(rig.table.routes(), rig.before);
+        QCOMPARE(QFile(rig.backend.hostsFile).size(), 0);
     }
 
     void removeRoutesOnAnIdleBackendRunsNothing()
     {
-        Rig rig;
-        rig.backend.removeRoutes();
-        QVERIFY(rig.backend.commands.isEmpty());
-        QCOMPARE(rig.hostsContent(), HostsBefore);
+        Rig rig(0, {}, Gateway);
+        QVERIFY(rig.remove().isEmpty());
     }
 };
 

@@ -16,7 +16,6 @@ class SimulatedRoutingTable
 public:
     explicit SimulatedRoutingTable(const QString &defaultGateway = QString());
 
-    TestableMacVpnBackend::CommandResult handle(const TestableMacVpnBackend::Command &command);
     // A responder for TestableMacVpnBackend; the table must outlive the backend's use of it.
     TestableMacVpnBackend::Responder responder();
 
@@ -27,5 +26,7 @@ public:
     QSet<QString> failingDestinations;
 
 private:
+    TestableMacVpnBackend::CommandResult handle(QStringList arguments);
+
     QMap<QString, QString> table; // "family type destination" -> gateway or "-interface ifname"
 };
