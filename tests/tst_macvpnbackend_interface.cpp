@@ -6,31 +6,24 @@
 
 namespace {
 
-using Command = TestableMacVpnBackend::Command;
-using CommandResult = TestableMacVpnBackend::CommandResult;
+const QStringList Ipv6{"/sbin/ifconfig", "utun3", "inet6", "fd58:baa6:dead::1",
+                       "prefixlen",      "128",   "alias"};
 
-const QString Ifconfig = QStringLiteral("/sbin/ifconfig");
-const QStringList Ipv6Arguments{"utun3", "inet6", "fd58:baa6:dead::1", "prefixlen", "128", "alias"};
-
-QStringList ipv4Arguments(const QString &address, const QString &mtu)
+QStringList ipv4(const QString &mtu)
 {
-    return {"utun3", "inet", address, address, "netmask", "255.255.255.255", "mtu", mtu, "up"};
+    return {"/sbin/ifconfig", "utun3",           "inet", "10.8.1.2", "10.8.1.2",
+            "netmask",        "255.255.255.255", "mtu",  mtu,        "up"};
 }
 
-ParsedVpnConfig configWith(const QJsonObject &lastConfig)
+ParsedVpnConfig sampleWith(const QString &key, const QJsonValue &value)
 {
     ParsedVpnConfig config;
-    config.lastConfig = lastConfig;
-    return config;
-}
-
-QJsonObject with(QJsonObject object, const QString &key, const QJsonValue &value)
-{
+    config.lastConfig = VpnConfigFixture::sampleLastConfig();
     if (value.isUndefined())
-        object.remove(key);
+        config.lastConfig.remove(key);
     else
-        object.insert(key, value);
-    return object;
+        config.lastConfig.insert(key, value);
+    return config;
 }
 
 QStringList loggedText;
@@ -47,152 +40,62 @@ class TestMacVpnBackendInterface : public QObject
     Q_OBJECT
 
 private slots:
-    void clientIpv4_data()
+    // The ifconfig argument lists, which failures end the step, and what is logged.
+    void configureInterface_data()
     {
-        QTest::addColumn<QJsonValue>("clientIp");
-        QTest::addColumn<QString>("address");
+        QTest::addColumn<ParsedVpnConfig>("config");
+        QTest::addColumn<QString>("failingFamily"); // the ifconfig call that fails, if any
+        QTest::addColumn<QList<QStringList>>("commands");
+        QTest::addColumn<QString>("error"); // empty: success
 
-        QTest::newRow("bare address") << QJsonValue("10.8.1.2") << "10.8.1.2";
-        QTest::newRow("with prefix") << QJsonValue("10.8.1.2/24") << "10.8.1.2";
-        QTest::newRow("first slash only") << QJsonValue("10.8.1.2/32/7") << "10.8.1.2";
-        QTest::newRow("not trimmed") << QJsonValue(" 10.8.1.2 /32") << " 10.8.1.2 ";
-        QTest::newRow("not checked") << QJsonValue("fd00::2/64") << "fd00::2";
-        QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined) << "";
-        QTest::newRow("number") << QJsonValue(10) << "";
-        QTest::newRow("only a prefix") << QJsonValue("/32") << "";
-    }
-
-    void clientIpv4()
-    {
-        QFETCH(QJsonValue, clientIp);
-        QFETCH(QString, address);
-        TestableMacVpnBackend backend;
-        const QJsonObject lastConfig =
-            with(VpnConfigFixture::sampleLastConfig(), "client_ip", clientIp);
-        QCOMPARE(backend.clientIpv4(configWith(lastConfig)), address);
-    }
-
-    void commandLines_data()
-    {
-        QTest::addColumn<QJsonObject>("lastConfig");
-        QTest::addColumn<QStringList>("ipv4");
-
-        const QJsonObject sample = VpnConfigFixture::sampleLastConfig();
-        QTest::newRow("prefix ignored, mtu text used")
-            << sample << ipv4Arguments("10.8.1.2", "1376");
-        QTest::newRow("bare address")
-            << with(sample, "client_ip", "10.8.1.2") << ipv4Arguments("10.8.1.2", "1376");
-        QTest::newRow("mtu missing")
-            << with(sample, "mtu", QJsonValue::Undefined) << ipv4Arguments("10.8.1.2", "1280");
-        QTest::newRow("mtu as number")
-            << with(sample, "mtu", 1420) << ipv4Arguments("10.8.1.2", "1280");
-    }
-
-    void commandLines()
-    {
-        QFETCH(QJsonObject, lastConfig);
-        QFETCH(QStringList, ipv4);
-        TestableMacVpnBackend backend;
-        backend.interfaceName = QStringLiteral("utun3");
-        QSignalSpy errors(&backend, &MacVpnBackend::errorOccurred);
-
-        QVERIFY(backend.configureInterface(configWith(lastConfig)));
-        QCOMPARE(backend.commands.size(), 2);
-        QCOMPARE(backend.commands.at(0).program, Ifconfig);
-        QCOMPARE(backend.commands.at(0).arguments, ipv4);
-        QCOMPARE(backend.commands.at(1).program, Ifconfig);
-        QCOMPARE(backend.commands.at(1).arguments, Ipv6Arguments);
-        QCOMPARE(errors.count(), 0);
-        QCOMPARE(backend.lastError(), QString());
-    }
-
-    void noClientIp_data()
-    {
-        QTest::addColumn<QJsonValue>("clientIp");
-        QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined);
-        QTest::newRow("empty") << QJsonValue("");
-        QTest::newRow("not a string") << QJsonValue(QJsonArray{"10.8.1.2"});
-    }
-
-    void noClientIp()
-    {
-        QFETCH(QJsonValue, clientIp);
-        TestableMacVpnBackend backend;
-        backend.interfaceName = QStringLiteral("utun3");
-        QSignalSpy errors(&backend, &MacVpnBackend::errorOccurred);
-        const QJsonObject lastConfig =
-            with(VpnConfigFixture::sampleLastConfig(), "client_ip", clientIp);
-
-        QVERIFY(!backend.configureInterface(configWith(lastConfig)));
-        QCOMPARE(backend.lastError(), QStringLiteral("В конфигурации нет client_ip"));
-        QCOMPARE(backend.status(), PlatformVpnBackend::Error);
-        QCOMPARE(errors.count(), 1);
-        QVERIFY(backend.commands.isEmpty());
-    }
-
-    void ipv4Failure_data()
-    {
-        QTest::addColumn<QString>("standardError");
-        QTest::addColumn<QString>("error");
-
-        QTest::newRow("stderr trimmed")
-            << "ifconfig: ioctl (SIOCAIFADDR): File exists\n"
+        const ParsedVpnConfig sample = sampleWith("client_ip", "10.8.1.2/32");
+        QTest::newRow("prefix dropped, mtu text used")
+            << sample << "" << QList<QStringList>{ipv4("1376"), Ipv6} << "";
+        QTest::newRow("mtu not a string")
+            << sampleWith("mtu", 1420) << "" << QList<QStringList>{ipv4("1280"), Ipv6} << "";
+        QTest::newRow("no client_ip") << sampleWith("client_ip", QJsonValue::Undefined) << ""
+                                      << QList<QStringList>() << "В конфигурации нет client_ip";
+        QTest::newRow("IPv4 failure stops with the error output")
+            << sample << "inet" << QList<QStringList>{ipv4("1376")}
             << "Не удалось настроить IPv4 интерфейса: ifconfig: ioctl (SIOCAIFADDR): File exists";
-        QTest::newRow("empty stderr") << ""
-                                      << "Не удалось настроить IPv4 интерфейса: ";
+        QTest::newRow("IPv6 failure ignored")
+            << sample << "inet6" << QList<QStringList>{ipv4("1376"), Ipv6} << "";
     }
 
-    void ipv4Failure()
+    void configureInterface()
     {
-        QFETCH(QString, standardError);
+        QFETCH(ParsedVpnConfig, config);
+        QFETCH(QString, failingFamily);
+        QFETCH(QList<QStringList>, commands);
         QFETCH(QString, error);
         TestableMacVpnBackend backend;
         backend.interfaceName = QStringLiteral("utun3");
-        backend.responder = [&](const Command &) {
-            return CommandResult{false, QStringLiteral("ignored"), standardError};
+        backend.responder = [&](const TestableMacVpnBackend::Command &command) {
+            const bool fails = command.arguments.value(1) == failingFamily;
+            return TestableMacVpnBackend::CommandResult{
+                !fails, QString(), fails ? "ifconfig: ioctl (SIOCAIFADDR): File exists\n" : ""};
         };
         QSignalSpy errors(&backend, &MacVpnBackend::errorOccurred);
-
-        QVERIFY(!backend.configureInterface(configWith(VpnConfigFixture::sampleLastConfig())));
-        QCOMPARE(backend.lastError(), error);
-        QCOMPARE(backend.status(), PlatformVpnBackend::Error);
-        QCOMPARE(errors.count(), 1);
-        QCOMPARE(backend.commands.size(), 1); // no IPv6 attempt after the failure
-    }
-
-    void ipv6FailureIgnored()
-    {
-        TestableMacVpnBackend backend;
-        backend.interfaceName = QStringLiteral("utun3");
-        backend.responder = [](const Command &command) {
-            const bool ipv6 = command.arguments.contains(QStringLiteral("inet6"));
-            return CommandResult{!ipv6, QString(),
-                                 ipv6 ? QStringLiteral("IPv6 is off") : QString()};
-        };
-        QSignalSpy errors(&backend, &MacVpnBackend::errorOccurred);
-
-        QVERIFY(backend.configureInterface(configWith(VpnConfigFixture::sampleLastConfig())));
-        QCOMPARE(backend.commands.size(), 2);
-        QCOMPARE(backend.lastError(), QString());
-        QCOMPARE(backend.status(), PlatformVpnBackend::Disconnected);
-        QCOMPARE(errors.count(), 0);
-    }
-
-    void secretsStayOutOfTheLog()
-    {
-        TestableMacVpnBackend backend;
-        backend.interfaceName = QStringLiteral("utun3");
         loggedText.clear();
         const QtMessageHandler previous = qInstallMessageHandler(collectLog);
-        backend.configureInterface(configWith(VpnConfigFixture::sampleLastConfig()));
+        const bool configured = backend.configureInterface(config);
         qInstallMessageHandler(previous);
 
+        QCOMPARE(configured, error.isEmpty());
+        QCOMPARE(backend.lastError(), error);
+        QCOMPARE(errors.count(), error.isEmpty() ? 0 : 1);
+        QCOMPARE(backend.status(),
+                 error.isEmpty() ? PlatformVpnBackend::Disconnected : PlatformVpnBackend::Error);
+        QList<QStringList> ran;
+        for (const TestableMacVpnBackend::Command &command : std::as_const(backend.commands))
+            ran.append(QStringList{command.program} + command.arguments);
+        QCOMPARE(ran, commands);
+        // The configuration is logged with its secrets blanked.
         const QString log = loggedText.join(QLatin1Char('\n'));
-        QVERIFY(log.contains(QStringLiteral("[MacVpnBackend] interface lastConfig =")));
-        QVERIFY(log.contains(QStringLiteral("\"client_ip\":\"10.8.1.2/32\"")));
-        QVERIFY(!log.contains(
-            VpnConfigFixture::sampleLastConfig().value("client_priv_key").toString()));
-        QVERIFY(!log.contains(VpnConfigFixture::sampleLastConfig().value("psk_key").toString()));
+        for (const char *secret : {"client_priv_key", "psk_key"}) {
+            QVERIFY(log.contains(QStringLiteral("\"%1\":\"(hidden)\"").arg(secret)));
+            QVERIFY(!log.contains(config.lastConfig.value(secret).toString()));
+        }
     }
 };
 
