@@ -11,103 +11,37 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-
-Q_DECLARE_METATYPE(FakeServiceDaemon::Answer)
-
 namespace {
 
+using State = VpnManager::State;
+using FSD = FakeServiceDaemon;
 const QString ActivePeerKey = QStringLiteral("Vpn/ActivePeer");
 
 QVariantMap makePeer(int id, const QString &protocol = QStringLiteral("amnezia-v1"))
 {
-    return QVariantMap{
-        {QStringLiteral("id"), id},
-        {QStringLiteral("name"), QStringLiteral("Peer %1").arg(id)},
-        {QStringLiteral("protocol"), protocol},
-        {QStringLiteral("config"), VpnConfigFixture::encode(VpnConfigFixture::awgDocument(
-                                       VpnConfigFixture::sampleLastConfig()))},
-    };
+    return QVariantMap{{"id", id},
+                       {"name", QStringLiteral("Peer %1").arg(id)},
+                       {"protocol", protocol},
+                       {"config", VpnConfigFixture::encode(VpnConfigFixture::awgDocument(
+                                      VpnConfigFixture::sampleLastConfig()))}};
 }
 
-QJsonObject asJson(const QVariantMap &peer)
+QString compact(const QVariantMap &peer)
 {
-    return QJsonObject::fromVariantMap(peer);
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject::fromVariantMap(peer)).toJson(QJsonDocument::Compact));
 }
 
-QVariant storedValue()
+// "Vpn/ActivePeer" as stored; empty when the key is absent.
+QString stored()
 {
-    return QSettings().value(ActivePeerKey);
+    return QSettings().value(ActivePeerKey).toString();
 }
 
-QVariantMap storedPeer()
-{
-    return QJsonDocument::fromJson(storedValue().toString().toUtf8()).object().toVariantMap();
-}
-
-void storePeer(const QVariantMap &peer)
-{
-    QSettings().setValue(
-        ActivePeerKey,
-        QString::fromUtf8(QJsonDocument(asJson(peer)).toJson(QJsonDocument::Compact)));
-}
-
-void scriptHappyDaemon(FakeServiceDaemon &daemon)
-{
-    daemon.setAnswer(QStringLiteral("connect"),
-                     FakeServiceDaemon::reply(FakeServiceDaemon::okReply("connected")));
-    daemon.setAnswer(QStringLiteral("disconnect"),
-                     FakeServiceDaemon::reply(FakeServiceDaemon::okReply("disconnected")));
-    daemon.setAnswer(QStringLiteral("status"),
-                     FakeServiceDaemon::reply(FakeServiceDaemon::okReply("disconnected")));
-}
-
-// The peer each recorded connect request carried, in order.
-QList<QVariant> connectedIds(const FakeServiceDaemon &daemon)
-{
-    QList<QVariant> ids;
-    for (const QJsonObject &request : daemon.requests()) {
-        if (request.value(QStringLiteral("command")) == QLatin1String("connect"))
-            ids.append(request.value(QStringLiteral("peer")).toObject().value("id").toVariant());
-    }
-    return ids;
-}
-
-// Every state the manager passed through, with busy/connected as seen at that moment.
-class StateLog : public QObject
-{
-public:
-    explicit StateLog(VpnManager &manager)
-        : manager(manager)
-    {
-        connect(&manager, &VpnManager::stateChanged, this, [this] {
-            states.append(this->manager.state());
-            QCOMPARE(this->manager.isBusy(),
-                     this->manager.state() == VpnManager::Connecting ||
-                         this->manager.state() == VpnManager::Disconnecting);
-            QCOMPARE(this->manager.isConnected(), this->manager.state() == VpnManager::Connected);
-        });
-    }
-
-    VpnManager &manager;
-    QList<VpnManager::State> states;
-};
-
-bool waitForState(VpnManager &manager, VpnManager::State state)
+bool waitForState(VpnManager &manager, State state)
 {
     return QTest::qWaitFor([&] { return manager.state() == state; }, 5000);
 }
-
-// A socket path with nothing behind it, for as long as the object lives.
-class NoDaemon
-{
-public:
-    NoDaemon() { qputenv("TARVEX_SERVICE_SOCKET", dir.filePath("none.sock").toUtf8()); }
-    ~NoDaemon() { qunsetenv("TARVEX_SERVICE_SOCKET"); }
-
-private:
-    QTemporaryDir dir;
-};
 
 } // namespace
 
@@ -124,474 +58,205 @@ private slots:
         qputenv("HOME", QFile::encodeName(home.path()));
         QStandardPaths::setTestModeEnabled(true);
         ClientEntry::setApplicationIdentity();
+        QVERIFY(QSettings().fileName().startsWith(home.path()));
     }
 
     void init() { QSettings().clear(); }
 
-    void connectsThroughDaemon()
+    void connectsAndDisconnectsThroughDaemon()
     {
         FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
+        daemon.answerSuccess();
         VpnManager manager;
-        StateLog log(manager);
-        QSignalSpy peerChanged(&manager, &VpnManager::currentPeerChanged);
-        const QVariantMap peer = makePeer(1);
-
-        manager.connectPeer(peer);
-        QCOMPARE(manager.state(), VpnManager::Connecting);
-        QCOMPARE(manager.currentPeer(), peer);
-        QVERIFY(!storedValue().isValid()); // nothing stored before the tunnel is up
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
-        QCOMPARE(log.states,
-                 QList<VpnManager::State>({VpnManager::Connecting, VpnManager::Connected}));
-        QCOMPARE(peerChanged.count(), 1);
-        QVERIFY(manager.error().isEmpty());
-        QCOMPARE(daemon.commands(), QStringList{"connect"});
-        const QJsonObject request = daemon.requests().at(0);
-        QCOMPARE(request.value("peer").toObject(), asJson(peer));
-        QCOMPARE(request.value("config").toObject().value("hostName").toString(),
-                 QStringLiteral("198.51.100.10"));
-        // Stored as compact JSON text.
-        QCOMPARE(storedValue().toString(),
-                 QString::fromUtf8(QJsonDocument(asJson(peer)).toJson(QJsonDocument::Compact)));
-
-        manager.disconnectVpn();
-        QVERIFY(waitForState(manager, VpnManager::Disconnected));
-        QVERIFY(manager.currentPeer().isEmpty());
-        QVERIFY(!storedValue().isValid());
-        QCOMPARE(daemon.commands(), QStringList({"connect", "disconnect"}));
-    }
-
-    void connectFailuresEndInError_data()
-    {
-        QTest::addColumn<QJsonObject>("reply");
-        QTest::addColumn<QString>("error");
-
-        QTest::newRow("daemon's reason")
-            << FakeServiceDaemon::failReply("error", "Не удалось запустить amneziawg-go")
-            << QStringLiteral("Не удалось запустить amneziawg-go");
-        QTest::newRow("failure without reason") << FakeServiceDaemon::failReply("error", "")
-                                                << QStringLiteral("Не удалось подключиться");
-    }
-
-    void connectFailuresEndInError()
-    {
-        QFETCH(QJsonObject, reply);
-        QFETCH(QString, error);
-
-        FakeServiceDaemon daemon;
-        daemon.setAnswer(QStringLiteral("connect"), FakeServiceDaemon::reply(reply));
-        VpnManager manager;
-        manager.connectPeer(makePeer(1));
-        QVERIFY(waitForState(manager, VpnManager::Error));
-        QCOMPARE(manager.error(), error);
-        QVERIFY(!storedValue().isValid());
-    }
-
-    void unreachableDaemonFailsConnectAndDisconnect()
-    {
-        NoDaemon noDaemon;
-        VpnManager manager;
-        StateLog log(manager);
+        QList<State> states;
+        connect(&manager, &VpnManager::stateChanged, this, [&] { states.append(manager.state()); });
 
         manager.connectPeer(makePeer(1));
-        QVERIFY(waitForState(manager, VpnManager::Error));
-        QVERIFY2(manager.error().startsWith("VPN-сервис недоступен: "),
-                 qPrintable(manager.error()));
+        QCOMPARE(manager.currentPeer(), makePeer(1));
+        QVERIFY(stored().isEmpty()); // nothing stored before the tunnel is up
+        QVERIFY(waitForState(manager, State::Connected));
+        QCOMPARE(daemon.requests().at(0).value("peer").toObject().toVariantMap(), makePeer(1));
+        QCOMPARE(stored(), compact(makePeer(1)));
 
-        // The connector still holds its backend, so the disconnect asks the daemon too.
-        manager.disconnectVpn();
-        QCOMPARE(manager.state(), VpnManager::Disconnecting);
-        QVERIFY(manager.error().isEmpty());
-        QVERIFY(waitForState(manager, VpnManager::Error));
-        QVERIFY(manager.error().startsWith("VPN-сервис недоступен: "));
-        QCOMPARE(log.states,
-                 QList<VpnManager::State>({VpnManager::Connecting, VpnManager::Error,
-                                           VpnManager::Disconnecting, VpnManager::Error}));
-    }
-
-    void refusedPeerFailsWithinTheCall()
-    {
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        VpnManager manager;
-        StateLog log(manager);
-        QVariantMap peer = makePeer(1);
-        peer.insert(QStringLiteral("config"), QString());
-
-        manager.connectPeer(peer);
-        QCOMPARE(log.states, QList<VpnManager::State>({VpnManager::Connecting, VpnManager::Error}));
-        QCOMPARE(manager.error(), QStringLiteral("Конфигурация соединения пустая"));
-
-        // Nothing was started, so the connector answers at once.
-        manager.disconnectVpn();
-        QCOMPARE(log.states,
-                 QList<VpnManager::State>({VpnManager::Connecting, VpnManager::Error,
-                                           VpnManager::Disconnecting, VpnManager::Disconnected}));
-        QVERIFY(manager.currentPeer().isEmpty());
-        QTest::qWait(50);
-        QVERIFY(daemon.requests().isEmpty());
-    }
-
-    void unusablePeers_data()
-    {
-        QTest::addColumn<QVariantMap>("peer");
-        QTest::addColumn<QString>("error");
-
-        QTest::newRow("empty peer") << QVariantMap() << QStringLiteral("Соединение не выбрано");
-        QTest::newRow("unsupported protocol")
-            << makePeer(2, QStringLiteral("wireguard"))
-            << QStringLiteral("Протокол соединения не поддерживается");
-    }
-
-    void unusablePeers()
-    {
-        QFETCH(QVariantMap, peer);
-        QFETCH(QString, error);
-
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        VpnManager manager;
-        manager.connectPeer(peer);
-        QCOMPARE(manager.state(), VpnManager::Error);
-        QCOMPARE(manager.error(), error);
-        QVERIFY(manager.currentPeer().isEmpty());
-        QTest::qWait(50);
-        QVERIFY(daemon.requests().isEmpty());
-    }
-
-    void emptyPeerWhileConnectedLeavesTunnelUp()
-    {
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        VpnManager manager;
-        manager.connectPeer(makePeer(1));
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
+        // An empty peer is refused without touching the running tunnel.
         manager.connectPeer(QVariantMap());
-        QCOMPARE(manager.state(), VpnManager::Error);
         QCOMPARE(manager.error(), QStringLiteral("Соединение не выбрано"));
         QCOMPARE(manager.currentPeer(), makePeer(1));
-        QCOMPARE(storedPeer(), makePeer(1));
-        QTest::qWait(50);
-        QCOMPARE(daemon.commands(), QStringList{"connect"});
-    }
+        QCOMPARE(stored(), compact(makePeer(1)));
 
-    void connectWhileConnectedSwitchesPeers()
-    {
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        VpnManager manager;
-        manager.connectPeer(makePeer(1));
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
-        manager.connectPeer(makePeer(2));
-        QCOMPARE(manager.state(), VpnManager::Disconnecting);
-        QVERIFY(waitForState(manager, VpnManager::Connecting));
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
-        QCOMPARE(daemon.commands(), QStringList({"connect", "disconnect", "connect"}));
-        QCOMPARE(connectedIds(daemon), QList<QVariant>({1, 2}));
-        QCOMPARE(manager.currentPeer(), makePeer(2));
-        QCOMPARE(storedPeer(), makePeer(2));
-    }
-
-    void failedSwitchDropsPendingPeer()
-    {
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        daemon.setAnswer(
-            QStringLiteral("disconnect"),
-            FakeServiceDaemon::reply(FakeServiceDaemon::failReply("connected", "Туннель занят")));
-        VpnManager manager;
-        manager.connectPeer(makePeer(1));
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
-        manager.connectPeer(makePeer(2));
-        QVERIFY(waitForState(manager, VpnManager::Error));
-        QCOMPARE(manager.error(), QStringLiteral("Туннель занят"));
-        // A failed disconnect does not forget the running tunnel.
-        QCOMPARE(storedPeer(), makePeer(1));
-        QCOMPARE(manager.currentPeer(), makePeer(1));
-
-        daemon.setAnswer(QStringLiteral("disconnect"),
-                         FakeServiceDaemon::reply(FakeServiceDaemon::okReply("disconnected")));
         manager.disconnectVpn();
-        QVERIFY(waitForState(manager, VpnManager::Disconnected));
-        QTest::qWait(50);
-        QCOMPARE(manager.state(), VpnManager::Disconnected);
-        QCOMPARE(connectedIds(daemon), QList<QVariant>({1}));
+        QVERIFY(manager.error().isEmpty());
+        QVERIFY(waitForState(manager, State::Disconnected));
+        QVERIFY(manager.currentPeer().isEmpty());
+        QVERIFY(stored().isEmpty());
+        QCOMPARE(daemon.commands(), QStringList({"connect", "disconnect"}));
+
+        // Disconnected already: no request, no state change, but a stale stored peer goes.
+        QSettings().setValue(ActivePeerKey, compact(makePeer(4)));
+        manager.disconnectVpn();
+        QVERIFY(stored().isEmpty());
+
+        // Without a daemon both directions fail with the transport's reason; the
+        // connector still holds its backend, so the disconnect asks the daemon too.
+        daemon.stop();
+        manager.connectPeer(makePeer(2));
+        QVERIFY(waitForState(manager, State::Error));
+        QVERIFY2(manager.error().startsWith("VPN-сервис недоступен: "),
+                 qPrintable(manager.error()));
+        manager.disconnectVpn();
+        QCOMPARE(manager.state(), State::Disconnecting);
+        QVERIFY(waitForState(manager, State::Error));
+        // An unreachable daemon says nothing about the tunnel: nothing visible changes.
+        manager.syncStatus();
+        QCOMPARE(manager.state(), State::Error);
+        QVERIFY(manager.error().startsWith("VPN-сервис недоступен: "));
+        QVERIFY(stored().isEmpty());
+        QCOMPARE(states, QList<State>({State::Connecting, State::Connected, State::Error,
+                                       State::Disconnecting, State::Disconnected, State::Connecting,
+                                       State::Error, State::Disconnecting, State::Error}));
+        QCOMPARE(daemon.commands().size(), 2);
     }
 
-    void lastConnectDuringDisconnectWins()
+    void unusablePeersFailWithinTheCall()
     {
         FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
         VpnManager manager;
-        manager.connectPeer(makePeer(1));
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
-        manager.connectPeer(makePeer(2));
-        manager.connectPeer(makePeer(3));
-        QCOMPARE(manager.state(), VpnManager::Disconnecting);
-        QVERIFY(waitForState(manager, VpnManager::Connecting));
-        QVERIFY(waitForState(manager, VpnManager::Connected));
+        manager.connectPeer(makePeer(2, QStringLiteral("wireguard")));
+        QCOMPARE(manager.state(), State::Error);
+        QCOMPARE(manager.error(), QStringLiteral("Протокол соединения не поддерживается"));
+        // A peer its connector refuses.
+        QVariantMap emptyConfig = makePeer(3);
+        emptyConfig.insert(QStringLiteral("config"), QString());
+        manager.connectPeer(emptyConfig);
+        QCOMPARE(manager.state(), State::Error);
+        QCOMPARE(manager.error(), QStringLiteral("Конфигурация соединения пустая"));
         QTest::qWait(50);
-
-        QCOMPARE(connectedIds(daemon), QList<QVariant>({1, 3}));
-        QCOMPARE(manager.currentPeer(), makePeer(3));
+        QVERIFY(daemon.requests().isEmpty());
     }
 
-    void connectWhileConnectingIsRefusedButAttemptContinues()
+    void connectWhileBusyOrConnected()
     {
         FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
+        daemon.answerSuccess();
         VpnManager manager;
         manager.connectPeer(makePeer(1));
+        manager.syncStatus(); // busy: no status request
         manager.connectPeer(makePeer(2));
-        QCOMPARE(manager.state(), VpnManager::Error);
+        QCOMPARE(manager.state(), State::Error);
         QCOMPARE(manager.error(), QStringLiteral("VPN уже выполняет действие"));
-
-        QVERIFY(waitForState(manager, VpnManager::Connected));
+        // The first attempt goes on regardless.
+        QVERIFY(waitForState(manager, State::Connected));
         QVERIFY(manager.error().isEmpty());
         QCOMPARE(manager.currentPeer(), makePeer(1));
-        QCOMPARE(connectedIds(daemon), QList<QVariant>({1}));
+
+        // The first switch starts the disconnect; the second arrives during it and wins.
+        manager.connectPeer(makePeer(2));
+        QCOMPARE(manager.state(), State::Disconnecting);
+        manager.syncStatus();
+        manager.connectPeer(makePeer(3));
+        QVERIFY(waitForState(manager, State::Connected));
+        QCOMPARE(manager.currentPeer(), makePeer(3));
+        QCOMPARE(daemon.requests().last().value("peer").toObject().toVariantMap(), makePeer(3));
+        QCOMPARE(stored(), compact(makePeer(3)));
+
+        // A failed disconnect drops the pending peer and keeps the running tunnel.
+        daemon.setReply("disconnect", FSD::failReply("connected", "Туннель занят"));
+        manager.connectPeer(makePeer(4));
+        QVERIFY(waitForState(manager, State::Error));
+        QCOMPARE(manager.error(), QStringLiteral("Туннель занят"));
+        QCOMPARE(manager.currentPeer(), makePeer(3));
+        QCOMPARE(stored(), compact(makePeer(3)));
+        daemon.answerSuccess();
+        manager.disconnectVpn();
+        QVERIFY(waitForState(manager, State::Disconnected));
+        QTest::qWait(50);
+        QCOMPARE(manager.state(), State::Disconnected);
+        // Peer 2 was never asked for, peer 4 dropped with the failed disconnect.
+        QCOMPARE(daemon.commands(),
+                 QStringList({"connect", "disconnect", "connect", "disconnect", "disconnect"}));
     }
 
-    void directDisconnectAfterRestart()
+    void directDisconnectAfterRestartKeepsPendingPeer()
     {
         FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        daemon.setAnswer(
-            QStringLiteral("status"),
-            FakeServiceDaemon::reply(FakeServiceDaemon::okReply("connected", asJson(makePeer(1)))));
+        daemon.setReply("status",
+                        FSD::okReply("connected", QJsonObject::fromVariantMap(makePeer(1))));
+        daemon.setReply("disconnect", FSD::failReply("error", "DNS не восстановлен"));
         VpnManager manager;
-        StateLog log(manager);
         manager.syncStatus();
-        QCOMPARE(manager.state(), VpnManager::Connected);
-        QCOMPARE(manager.currentPeer(), makePeer(1));
-        QCOMPARE(storedPeer(), makePeer(1));
+        QCOMPARE(manager.state(), State::Connected);
+        // A refused query says nothing about the tunnel: nothing visible changes.
+        daemon.setReply("status", FSD::failReply("error", "нет"));
+        manager.syncStatus();
+        QCOMPARE(manager.state(), State::Connected);
+        QVERIFY(manager.error().isEmpty());
 
         // No connector: the manager asks the daemon itself, within the call.
-        manager.disconnectVpn();
-        QCOMPARE(log.states,
-                 QList<VpnManager::State>(
-                     {VpnManager::Connected, VpnManager::Disconnecting, VpnManager::Disconnected}));
-        QCOMPARE(daemon.commands(), QStringList({"status", "disconnect"}));
-        QVERIFY(manager.currentPeer().isEmpty());
-        QVERIFY(!storedValue().isValid());
-    }
-
-    void failedDirectDisconnectKeepsPendingPeer_data()
-    {
-        QTest::addColumn<FakeServiceDaemon::Answer>("failure");
-        QTest::addColumn<QString>("error");
-
-        QTest::newRow("daemon's reason") << FakeServiceDaemon::reply(FakeServiceDaemon::failReply(
-                                                "error", "DNS не восстановлен"))
-                                         << QStringLiteral("DNS не восстановлен");
-        QTest::newRow("no reason")
-            << FakeServiceDaemon::reply(FakeServiceDaemon::failReply("error", ""))
-            << QStringLiteral("Не удалось отключиться");
-        QTest::newRow("unreadable reply")
-            << FakeServiceDaemon::raw("[]\n")
-            << QStringLiteral("VPN-сервис недоступен: no error occurred");
-    }
-
-    void failedDirectDisconnectKeepsPendingPeer()
-    {
-        QFETCH(FakeServiceDaemon::Answer, failure);
-        QFETCH(QString, error);
-
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        daemon.setAnswer(
-            QStringLiteral("status"),
-            FakeServiceDaemon::reply(FakeServiceDaemon::okReply("connected", asJson(makePeer(1)))));
-        daemon.setAnswer(QStringLiteral("disconnect"), failure);
-        VpnManager manager;
-        manager.syncStatus();
-        QCOMPARE(manager.state(), VpnManager::Connected);
-
         manager.connectPeer(makePeer(2));
-        QCOMPARE(manager.state(), VpnManager::Error);
-        QCOMPARE(manager.error(), error);
-        QCOMPARE(storedPeer(), makePeer(1));
-
-        daemon.setAnswer(QStringLiteral("disconnect"),
-                         FakeServiceDaemon::reply(FakeServiceDaemon::okReply("disconnected")));
+        QCOMPARE(manager.state(), State::Error);
+        QCOMPARE(manager.error(), QStringLiteral("DNS не восстановлен"));
+        QCOMPARE(stored(), compact(makePeer(1)));
+        // The switch is still wanted: the next successful disconnect starts it.
+        daemon.answerSuccess();
         manager.disconnectVpn();
-        QCOMPARE(manager.state(), VpnManager::Connecting); // the kept peer started at once
-        QVERIFY(waitForState(manager, VpnManager::Connected));
+        QCOMPARE(manager.state(), State::Connecting);
+        QVERIFY(stored().isEmpty());
+        QVERIFY(waitForState(manager, State::Connected));
         QCOMPARE(manager.currentPeer(), makePeer(2));
-        QCOMPARE(daemon.commands(), QStringList({"status", "disconnect", "disconnect", "connect"}));
+        QCOMPARE(daemon.requests().last().value("peer").toObject().toVariantMap(), makePeer(2));
+        QCOMPARE(daemon.commands(),
+                 QStringList({"status", "status", "disconnect", "disconnect", "connect"}));
     }
 
     void syncStatusFollowsDaemon_data()
     {
         QTest::addColumn<QJsonObject>("reply");
-        QTest::addColumn<VpnManager::State>("state");
+        QTest::addColumn<QString>("before"); // "Vpn/ActivePeer" left by the previous run
+        QTest::addColumn<State>("state");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QVariantMap>("current");
-        QTest::addColumn<QVariantMap>("stored"); // empty: key removed
+        QTest::addColumn<QString>("after"); // empty: key removed
 
-        const QVariantMap daemonPeer = makePeer(5);
-        const QVariantMap storedBefore = makePeer(4);
-        using FSD = FakeServiceDaemon;
-
-        QTest::newRow("disconnected") << FSD::okReply("disconnected") << VpnManager::Disconnected
-                                      << "" << QVariantMap() << QVariantMap();
-        QTest::newRow("unknown status text") << FSD::okReply("asleep") << VpnManager::Disconnected
-                                             << "" << QVariantMap() << QVariantMap();
+        const QString previous = compact(makePeer(4));
+        const QString notAPeer = QStringLiteral("{\"id\": 4");
+        QTest::newRow("disconnected") << FSD::okReply("disconnected") << previous
+                                      << State::Disconnected << "" << QVariantMap() << "";
         QTest::newRow("connected, daemon's peer")
-            << FSD::okReply("connected", asJson(daemonPeer)) << VpnManager::Connected << ""
-            << daemonPeer << daemonPeer;
+            << FSD::okReply("connected", QJsonObject::fromVariantMap(makePeer(5))) << previous
+            << State::Connected << "" << makePeer(5) << compact(makePeer(5));
+        // The daemon forgets its peer when it restarts.
         QTest::newRow("connected, stored peer")
-            << FSD::okReply("connected") << VpnManager::Connected << "" << storedBefore
-            << storedBefore;
+            << FSD::okReply("connected") << previous << State::Connected << "" << makePeer(4)
+            << previous;
+        QTest::newRow("connected, stored value not a peer")
+            << FSD::okReply("connected") << notAPeer << State::Connected << "" << QVariantMap()
+            << notAPeer;
         QTest::newRow("error with reason")
             << QJsonObject{{"ok", true}, {"status", "error"}, {"error", "Туннель остановлен"}}
-            << VpnManager::Error << "Туннель остановлен" << QVariantMap() << storedBefore;
-        QTest::newRow("error without reason")
-            << FSD::okReply("error") << VpnManager::Error << "" << QVariantMap() << storedBefore;
-        QTest::newRow("connecting") << FSD::okReply("connecting") << VpnManager::Connecting << ""
-                                    << QVariantMap() << storedBefore;
-        QTest::newRow("disconnecting") << FSD::okReply("disconnecting") << VpnManager::Disconnecting
-                                       << "" << QVariantMap() << storedBefore;
+            << previous << State::Error << "Туннель остановлен" << QVariantMap() << previous;
+        QTest::newRow("connecting") << FSD::okReply("connecting") << previous << State::Connecting
+                                    << "" << QVariantMap() << previous;
     }
 
     void syncStatusFollowsDaemon()
     {
         QFETCH(QJsonObject, reply);
-        QFETCH(VpnManager::State, state);
+        QFETCH(QString, before);
+        QFETCH(State, state);
         QFETCH(QString, error);
         QFETCH(QVariantMap, current);
-        QFETCH(QVariantMap, stored);
+        QFETCH(QString, after);
 
         FakeServiceDaemon daemon;
-        daemon.setAnswer(QStringLiteral("status"), FakeServiceDaemon::reply(reply));
-        storePeer(makePeer(4)); // left by the previous run
+        daemon.setReply("status", reply);
+        QSettings().setValue(ActivePeerKey, before);
         VpnManager manager;
         manager.syncStatus();
 
         QCOMPARE(manager.state(), state);
         QCOMPARE(manager.error(), error);
         QCOMPARE(manager.currentPeer(), current);
-        if (stored.isEmpty())
-            QVERIFY(!storedValue().isValid());
-        else
-            QCOMPARE(storedPeer(), stored);
-        QCOMPARE(daemon.commands(), QStringList{"status"});
-    }
-
-    void syncStatusWithoutAnswerChangesNothing_data()
-    {
-        QTest::addColumn<int>("failure");
-        QTest::newRow("daemon gone") << 0;
-        QTest::newRow("refused query") << 1;
-        QTest::newRow("unreadable reply") << 2;
-    }
-
-    void syncStatusWithoutAnswerChangesNothing()
-    {
-        QFETCH(int, failure);
-
-        auto daemon = std::make_unique<FakeServiceDaemon>();
-        scriptHappyDaemon(*daemon);
-        VpnManager manager;
-        manager.connectPeer(makePeer(1));
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
-        std::unique_ptr<NoDaemon> noDaemon;
-        if (failure == 0) {
-            daemon.reset();
-            noDaemon = std::make_unique<NoDaemon>();
-        } else {
-            daemon->setAnswer(QStringLiteral("status"),
-                              failure == 1 ? FakeServiceDaemon::reply(
-                                                 FakeServiceDaemon::failReply("error", "нет"))
-                                           : FakeServiceDaemon::raw("{\n"));
-        }
-        QSignalSpy states(&manager, &VpnManager::stateChanged);
-        QSignalSpy peers(&manager, &VpnManager::currentPeerChanged);
-        QSignalSpy errors(&manager, &VpnManager::errorChanged);
-
-        manager.syncStatus();
-        QCOMPARE(states.count() + peers.count() + errors.count(), 0);
-        QCOMPARE(manager.state(), VpnManager::Connected);
-        QCOMPARE(storedPeer(), makePeer(1));
-        if (daemon)
-            QCOMPARE(daemon->commands().last(), QStringLiteral("status"));
-    }
-
-    void syncStatusWhileBusySendsNothing()
-    {
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        VpnManager manager;
-
-        manager.connectPeer(makePeer(1));
-        manager.syncStatus();
-        QCOMPARE(manager.state(), VpnManager::Connecting);
-        QVERIFY(waitForState(manager, VpnManager::Connected));
-
-        manager.disconnectVpn();
-        manager.syncStatus();
-        QCOMPARE(manager.state(), VpnManager::Disconnecting);
-        QVERIFY(waitForState(manager, VpnManager::Disconnected));
-
-        QCOMPARE(daemon.commands(), QStringList({"connect", "disconnect"}));
-    }
-
-    void disconnectWhenDisconnectedClearsStalePeer()
-    {
-        FakeServiceDaemon daemon;
-        scriptHappyDaemon(daemon);
-        storePeer(makePeer(4));
-        VpnManager manager;
-        QSignalSpy states(&manager, &VpnManager::stateChanged);
-
-        manager.disconnectVpn();
-        QVERIFY(!storedValue().isValid());
-        QCOMPARE(states.count(), 0);
-        QTest::qWait(50);
-        QVERIFY(daemon.requests().isEmpty());
-    }
-
-    void storedValueThatIsNotAPeerIsIgnored_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("not JSON") << QStringLiteral("{\"id\": 4");
-        QTest::newRow("array") << QStringLiteral("[{\"id\": 4}]");
-        QTest::newRow("string") << QStringLiteral("\"peer\"");
-        QTest::newRow("empty") << QString();
-    }
-
-    void storedValueThatIsNotAPeerIsIgnored()
-    {
-        QFETCH(QString, stored);
-
-        FakeServiceDaemon daemon;
-        daemon.setAnswer(QStringLiteral("status"),
-                         FakeServiceDaemon::reply(FakeServiceDaemon::okReply("connected")));
-        QSettings().setValue(ActivePeerKey, stored);
-        VpnManager manager;
-        QSignalSpy peers(&manager, &VpnManager::currentPeerChanged);
-
-        manager.syncStatus();
-        QCOMPARE(manager.state(), VpnManager::Connected);
-        QVERIFY(manager.error().isEmpty());
-        QVERIFY(manager.currentPeer().isEmpty());
-        QCOMPARE(peers.count(), 0);
-    }
-
-    void settingsLiveInTheTestLocation()
-    {
-        QSettings settings;
-        QVERIFY2(settings.fileName().startsWith(home.path()), qPrintable(settings.fileName()));
-        QCOMPARE(settings.organizationName(), QStringLiteral("Tarvex"));
-        QCOMPARE(settings.applicationName(), QStringLiteral("Tarvex"));
+        QCOMPARE(stored(), after);
     }
 
 private:

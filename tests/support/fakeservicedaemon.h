@@ -1,12 +1,14 @@
 #pragma once
 
-#include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
-#include <QList>
-#include <QString>
+#include <QMutex>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
 
-#include <memory>
+class QLocalServer;
+class QLocalSocket;
 
 // A stand-in for TarvexVpnService that really listens: a QLocalServer on a temporary
 // path, announced to the client code through TARVEX_SERVICE_SOCKET for the daemon's
@@ -19,23 +21,16 @@ public:
     struct Answer
     {
         enum Kind {
-            Reply,         // one reply line, then the connection is closed
-            ReplyInPieces, // the same line, written in several delayed chunks
-            Raw,           // these bytes as they are, then close
-            Silent,        // read the request, never answer, keep the connection open
-            CloseEarly,    // read the request and close without a byte
+            Reply,    // bytes (none: close without a byte), then the connection is closed
+            InPieces, // the same bytes in three delayed chunks, then close
+            Silent,   // read the request, never answer, keep the connection open
         };
         Kind kind = Reply;
-        QJsonObject reply;
-        QByteArray raw;
+        QByteArray bytes;
     };
 
-    static Answer reply(const QJsonObject &reply);
-    static Answer replyInPieces(const QJsonObject &reply);
-    static Answer raw(const QByteArray &bytes);
-    static Answer silent();
-    static Answer closeEarly();
-
+    // The reply as one compact JSON line.
+    static Answer reply(const QJsonObject &reply, Answer::Kind kind = Answer::Reply);
     // {"ok": true, "status": status, "error": ""} plus "peer" when given.
     static QJsonObject okReply(const QString &status, const QJsonObject &peer = QJsonObject());
     // {"ok": false, "status": status, "error": error}.
@@ -43,27 +38,32 @@ public:
 
     FakeServiceDaemon();
     ~FakeServiceDaemon();
-    FakeServiceDaemon(const FakeServiceDaemon &) = delete;
-    FakeServiceDaemon &operator=(const FakeServiceDaemon &) = delete;
 
-    bool isListening() const;
-    QString socketPath() const;
-
-    // Applies from the next request on. A command without a script (or a line that is
-    // not a JSON object) gets {"ok": false, "error": "unscripted command"}.
+    // Applies from the next request on. An unscripted command gets a failure reply.
     void setAnswer(const QString &command, const Answer &answer);
+    void setReply(const QString &command, const QJsonObject &json)
+    {
+        setAnswer(command, reply(json));
+    }
+    // connect answers "connected", disconnect and status "disconnected".
+    void answerSuccess();
+    // Goes away as a stopped service does, its socket file with it.
+    void stop();
 
     // Every request line received, parsed (an empty object when it did not parse).
     QList<QJsonObject> requests() const;
     QStringList commands() const;
-    QList<QByteArray> rawRequests() const;
-    int connectionCount() const;
-    void clearRequests();
-
-    // Spins the calling thread's event loop until count requests have arrived.
-    bool waitForRequests(int count, int timeoutMs = 5000) const;
 
 private:
-    class Private;
-    std::unique_ptr<Private> d;
+    void handle(QLocalSocket *socket, const QByteArray &line);
+
+    QTemporaryDir dir;
+    QThread thread;
+    QObject *context = nullptr; // lives in thread; the server hangs off it
+    QLocalServer *server = nullptr;
+    mutable QMutex mutex; // guards the members below, shared with the daemon thread
+    QHash<QString, Answer> answers;
+    QList<QJsonObject> received;
 };
+
+Q_DECLARE_METATYPE(FakeServiceDaemon::Answer)
