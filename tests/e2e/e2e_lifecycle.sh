@@ -65,5 +65,51 @@ scenario_sigterm_while_connected() {
     [[ ! -e $TARVEX_SERVICE_SOCKET ]] || fail "the socket file stayed"
 }
 
+# connect_in_background: starts a connect with the full-tunnel fixture and returns once the
+# daemon waits for the tunnel's interface (the daemon's tunnel program answers late).
+connect_in_background() {
+    "$TARVEX_E2E_CTL" connect "$(vpn_config full-tunnel)" >"$WORK/background.out" 2>&1 &
+    connect_pid=$!
+    local attempt
+    for attempt in $(seq 100); do
+        grep -qF "[MacVpnBackend] start process" <<<"$(daemon_log_since_snapshot)" && return 0
+        sleep 0.02
+    done
+    fail "the connect did not reach the tunnel wait"
+}
+
+scenario_requests_while_connecting() {
+    start_daemon TARVEX_AWG_NAME_DELAY_MS=1000
+    snapshot
+    connect_in_background
+    # Answered from inside the running connect; a second change of the tunnel is refused
+    # and leaves the running connect alone.
+    ctl status
+    [[ $ctl_output == "status: connecting" ]] || fail "status while connecting: $ctl_output"
+    ctl disconnect
+    [[ $ctl_status == 1 && $ctl_output == *"Служба VPN занята: идёт подключение."* ]] \
+        || fail "disconnect while connecting (exit $ctl_status): $ctl_output"
+    wait "$connect_pid"
+    [[ $? == 0 && $(cat "$WORK/background.out") == "status: connected" ]] \
+        || fail "the running connect: $(cat "$WORK/background.out")"
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+    stop_daemon
+}
+
+scenario_sigterm_while_connecting() {
+    start_daemon TARVEX_AWG_NAME_DELAY_MS=1000
+    snapshot
+    connect_in_background
+    kill -TERM "$daemon_pid"
+    wait "$connect_pid"
+    wait "$daemon_pid"
+    daemon_status=$?
+    daemon_pid=""
+    [[ $daemon_status == 0 ]] || fail "the daemon exited with $daemon_status"
+    expect_restored
+}
+
 run_scenarios second_connect_replaces_first disconnect_while_disconnected \
-    sigterm_while_connected
+    sigterm_while_connected requests_while_connecting sigterm_while_connecting

@@ -44,6 +44,8 @@ scenario_full_tunnel() {
 }
 
 scenario_allowed_ips() {
+    # A service without DNS servers of its own must get none back, not the tunnel's.
+    networksetup -setdnsservers Wi-Fi Empty || fail "cannot empty Wi-Fi's DNS servers"
     snapshot
     ctl connect "$(vpn_config allowed-ips)"
     expect_connected
@@ -57,6 +59,9 @@ scenario_allowed_ips() {
     ctl disconnect
     expect_disconnected
     expect_restored
+    grep -qx '/usr/sbin/networksetup -setdnsservers Wi-Fi Empty' <<<"$(sim_log_since_snapshot)" \
+        || fail "Wi-Fi's DNS servers were not emptied again"
+    networksetup -setdnsservers Wi-Fi 192.168.1.1 || fail "cannot give Wi-Fi its seeded DNS server"
 }
 
 scenario_only_selected() {
