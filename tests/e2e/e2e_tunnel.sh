@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# End to end, inside the sandbox: the daemon brings each kind of tunnel up as asked (full,
+# allowed IPs only, only the selected sites, all but the selected sites, no default
+# gateway) and a disconnect gives the simulated Mac back exactly as it was.
+
+# Scenarios are called by name from run_scenarios.
+# shellcheck disable=SC2317,SC2119
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+scenario_full_tunnel() {
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)"
+    expect_connected
+    local utun
+    utun=$(tunnel_interface)
+    [[ $utun == utun[0-9]* && $utun != utun[01] ]] || fail "tunnel interface '$utun'"
+    grep -qx "  inet 10.8.0.5 dest 10.8.0.5 netmask 255.255.255.255" <<<"$(tarvex-macos dump)" \
+        || fail "the tunnel's IPv4 address"
+
+    # Half-space routes of both families into the tunnel; the server and the vendor's API
+    # host via the old gateway, which stays the default route.
+    expect_routes "$SERVER_ROUTE" "${DOMAIN_ROUTES[@]}" \
+        "route inet 0.0.0.0/1 interface $utun" "route inet 128.0.0.0/1 interface $utun" \
+        "route inet6 ::/1 interface $utun" "route inet6 8000::/1 interface $utun"
+    expect_dns_servers "$TUNNEL_DNS"
+    expect_hosts_pinned
+
+    # The tunnel program got the server and the allowed IPs over UAPI.
+    local record=/tmp/tarvex-client-amneziawg/$utun.json
+    grep -q '"endpoint": *"198.51.100.10:51820"' "$record" || fail "UAPI endpoint: $(cat "$record")"
+    grep -q '"::/0"' "$record" || fail "UAPI allowed IPs: $(cat "$record")"
+    # Keys reach the tunnel program, never the daemon's log.
+    ! grep -qiE 'YVeUrP0pFOTTES4G|615794acfd2914e4|qQft34zCryOy6uvo|a907eddf8cc2af23' "$daemon_log" \
+        || fail "a private or pre-shared key in the daemon log"
+
+    ctl status
+    [[ $ctl_output == "status: connected"* && $ctl_output == *'"protocol":"amnezia-v1"'* ]] \
+        || fail "status while connected: $ctl_output"
+
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+}
+
+scenario_allowed_ips() {
+    # A service without DNS servers of its own must get none back, not the tunnel's.
+    networksetup -setdnsservers Wi-Fi Empty || fail "cannot empty Wi-Fi's DNS servers"
+    snapshot
+    ctl connect "$(vpn_config allowed-ips)"
+    expect_connected
+    local utun
+    utun=$(tunnel_interface)
+    # Only the IPv4 networks; an IPv6 allowed IP is not routed without "::/0".
+    expect_routes "$SERVER_ROUTE" "${DOMAIN_ROUTES[@]}" \
+        "route inet 10.20.0.0/16 interface $utun" "route inet 172.16.5.0/24 interface $utun"
+    expect_dns_servers "$TUNNEL_DNS"
+    expect_hosts_pinned
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+    grep -qx '/usr/sbin/networksetup -setdnsservers Wi-Fi Empty' <<<"$(sim_log_since_snapshot)" \
+        || fail "Wi-Fi's DNS servers were not emptied again"
+    networksetup -setdnsservers Wi-Fi 192.168.1.1 || fail "cannot give Wi-Fi its seeded DNS server"
+}
+
+scenario_only_selected() {
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)" --split-only split-site.example 192.0.2.0/24 \
+        2001:db8:99::5
+    expect_connected
+    local utun
+    utun=$(tunnel_interface)
+    # The site's name resolves through the sandbox's /etc/hosts to two IPv4 and one IPv6
+    # address; nothing else goes into the tunnel.
+    expect_routes "$SERVER_ROUTE" "${DOMAIN_ROUTES[@]}" \
+        "route inet 198.51.100.40 interface $utun" "route inet 198.51.100.41 interface $utun" \
+        "route inet6 2001:db8:40::1 interface $utun" "route inet 192.0.2.0/24 interface $utun" \
+        "route inet6 2001:db8:99::5 interface $utun"
+    expect_dns_untouched
+    local commands
+    commands=$(sim_log_since_snapshot)
+    ! grep -q -- '-setdnsservers' <<<"$commands" || fail "DNS servers were set"
+    grep -qx '/usr/bin/dscacheutil -flushcache' <<<"$commands" || fail "cache not flushed"
+    expect_daemon_log "skip global DNS for only-selected split tunnel"
+    expect_hosts_pinned
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+}
+
+scenario_all_except() {
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)" --split-except split-site.example 192.0.2.0/24 \
+        2001:db8:99::5
+    expect_connected
+    local utun
+    utun=$(tunnel_interface)
+    # Everything into the tunnel but the IPv4 exclusions, which keep the old gateway; the
+    # IPv6 entries are dropped.
+    expect_routes "$SERVER_ROUTE" "${DOMAIN_ROUTES[@]}" \
+        "route inet 0.0.0.0/1 interface $utun" "route inet 128.0.0.0/1 interface $utun" \
+        "route inet6 ::/1 interface $utun" "route inet6 8000::/1 interface $utun" \
+        "route inet 198.51.100.40 gateway $GATEWAY en0" \
+        "route inet 198.51.100.41 gateway $GATEWAY en0" \
+        "route inet 192.0.2.0/24 gateway $GATEWAY en0"
+    expect_dns_servers "$TUNNEL_DNS"
+    expect_hosts_pinned
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+}
+
+scenario_no_default_gateway() {
+    local seeded
+    seeded=$(tarvex-macos dump)
+    route -n delete default >/dev/null || fail "cannot delete the default route"
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)" --split-except split-site.example
+    expect_connected
+    local utun
+    utun=$(tunnel_interface)
+    # No server route, no bypass, no exclusions: nothing to route them through.
+    expect_routes \
+        "route inet 0.0.0.0/1 interface $utun" "route inet 128.0.0.0/1 interface $utun" \
+        "route inet6 ::/1 interface $utun" "route inet6 8000::/1 interface $utun"
+    expect_dns_servers "$TUNNEL_DNS"
+    expect_daemon_log "control-plane bypass skipped: empty gateway"
+    cmp -s "$WORK/before.hosts" /etc/hosts || fail "/etc/hosts changed without a bypass"
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+    route -n add default "$GATEWAY" >/dev/null || fail "cannot put the default route back"
+    [[ $(tarvex-macos dump) == "$seeded" ]] || fail "the seeded Mac did not come back"
+}
+
+run_scenarios full_tunnel allowed_ips only_selected all_except no_default_gateway
