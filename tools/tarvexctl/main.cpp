@@ -51,10 +51,16 @@ void printState(const MacVpnServiceClientBackend &backend, const QVariantMap &pe
     out() << "status: " << VpnServiceProtocol::statusToString(backend.status()) << '\n';
     if (!backend.lastError().isEmpty())
         out() << "error: " << backend.lastError() << '\n';
-    if (!peer.isEmpty())
+    if (!peer.isEmpty()) {
+        // The configuration carries the private key; a terminal or a CI log is no place
+        // for it.
+        QVariantMap shown = peer;
+        if (shown.contains(QStringLiteral("config")))
+            shown.insert(QStringLiteral("config"), QStringLiteral("<hidden>"));
         out() << "peer: "
-              << QJsonDocument(QJsonObject::fromVariantMap(peer)).toJson(QJsonDocument::Compact)
+              << QJsonDocument(QJsonObject::fromVariantMap(shown)).toJson(QJsonDocument::Compact)
               << '\n';
+    }
     out().flush();
 }
 
@@ -105,8 +111,8 @@ int connect(const QStringList &arguments)
             return usage();
         QVariantList entries;
         for (const QString &entry : arguments.mid(2))
-            entries.append(QVariantMap{{QStringLiteral("value"), entry},
-                                       {QStringLiteral("ip"), QString()}});
+            entries.append(
+                QVariantMap{{QStringLiteral("value"), entry}, {QStringLiteral("ip"), QString()}});
         peer.insert(QStringLiteral("splitTunnel"),
                     QVariantMap{{QStringLiteral("enabled"), true},
                                 {QStringLiteral("mode"), mode},
