@@ -1,6 +1,5 @@
 #include "vpnserviceprotocol.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
@@ -35,7 +34,6 @@ private slots:
     void answersStatusAndStopsCleanlyOnSignal_data()
     {
         QTest::addColumn<int>("signalNumber");
-
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
     }
@@ -44,22 +42,16 @@ private slots:
     {
         QFETCH(int, signalNumber);
         const QString socketPath = dir.filePath(QStringLiteral("daemon-%1.sock").arg(signalNumber));
-
         QProcess daemon;
         startDaemon(daemon, socketPath);
-        QVERIFY(daemon.waitForStarted(5000));
 
         QLocalSocket client;
-        QElapsedTimer timer;
-        timer.start();
-        do {
-            client.connectToServer(socketPath);
-            if (client.waitForConnected(200))
-                break;
-            QTest::qWait(50);
-        } while (timer.elapsed() < 10000 && daemon.state() == QProcess::Running);
-        QCOMPARE(client.state(), QLocalSocket::ConnectedState);
-
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                client.connectToServer(socketPath);
+                return client.waitForConnected(200);
+            },
+            10000));
         client.write(VpnServiceProtocol::encodeMessage({{"command", "status"}}));
         QVERIFY(client.waitForBytesWritten(3000));
         QJsonObject reply;
@@ -70,10 +62,8 @@ private slots:
 
         ::kill(pid_t(daemon.processId()), signalNumber);
         QVERIFY(daemon.waitForFinished(10000));
-        const QByteArray output = daemon.readAll();
-        QVERIFY2(daemon.exitStatus() == QProcess::NormalExit, output.constData());
-        QCOMPARE(daemon.exitCode(), 0);
-        QVERIFY2(output.contains("[MacVpnServiceServer] listening"), output.constData());
+        QVERIFY2(daemon.exitStatus() == QProcess::NormalExit && daemon.exitCode() == 0,
+                 daemon.readAll().constData());
         // The server was destroyed, and with it the socket file.
         QVERIFY(!QFile::exists(socketPath));
     }
@@ -83,10 +73,8 @@ private slots:
         QProcess daemon;
         startDaemon(daemon, dir.filePath(QStringLiteral("missing-folder/daemon.sock")));
         QVERIFY(daemon.waitForFinished(10000));
-        const QByteArray output = daemon.readAll();
         QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
         QCOMPARE(daemon.exitCode(), 1);
-        QVERIFY2(output.contains("[MacVpnServiceServer] listen failed"), output.constData());
     }
 };
 

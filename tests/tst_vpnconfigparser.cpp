@@ -7,39 +7,28 @@
 
 namespace {
 
-QJsonObject container(const QString &name, const QJsonObject &protocols)
+// AmneziaWG settings whose client configuration names a host of its own.
+const QJsonObject Settings{{"last_config", "{\"hostName\":\"203.0.113.9\"}"}, {"port", "51820"}};
+
+QJsonObject container(const QString &name, QJsonObject protocols = {{"awg", Settings}})
 {
-    QJsonObject c = protocols;
-    c.insert(QStringLiteral("container"), name);
-    return c;
+    protocols.insert("container", name);
+    return protocols;
 }
 
-QJsonObject awgSettings(const QJsonObject &lastConfig = VpnConfigFixture::sampleLastConfig())
+QJsonObject document(const QJsonArray &containers, const QString &defaultContainer = {},
+                     const QJsonValue &hostName = "vpn.example.net")
 {
-    return QJsonObject{
-        {QStringLiteral("last_config"),
-         QString::fromUtf8(QJsonDocument(lastConfig).toJson(QJsonDocument::Compact))}};
-}
-
-QJsonObject document(const QJsonArray &containers, const QString &defaultContainer = QString())
-{
-    return QJsonObject{{QStringLiteral("containers"), containers},
-                       {QStringLiteral("defaultContainer"), defaultContainer},
-                       {QStringLiteral("hostName"), QStringLiteral("vpn.example.net")},
-                       {QStringLiteral("dns1"), QStringLiteral("1.1.1.1")},
-                       {QStringLiteral("dns2"), QStringLiteral("8.8.8.8")}};
+    return {{"containers", containers},
+            {"defaultContainer", defaultContainer},
+            {"hostName", hostName},
+            {"dns1", "1.1.1.1"},
+            {"dns2", "1.0.0.1"}};
 }
 
 const QString Empty = QStringLiteral("Конфигурация соединения пустая");
-const QString NotDecoded = QStringLiteral("Не удалось декодировать VPN-конфигурацию");
 const QString NotUnpacked = QStringLiteral("Не удалось распаковать VPN-конфигурацию");
 const QString BadFormat = QStringLiteral("VPN-конфигурация имеет неверный формат");
-const QString NoContainers = QStringLiteral("В VPN-конфигурации нет контейнеров");
-const QString NoContainer = QStringLiteral("Контейнер VPN-конфигурации не найден");
-const QString NoProtocol = QStringLiteral("Протокол VPN-конфигурации не найден");
-const QString NoSettings = QStringLiteral("Настройки протокола VPN-конфигурации не найдены");
-const QString NoClientConfig = QStringLiteral("В VPN-конфигурации нет client-конфига");
-const QString BadClientConfig = QStringLiteral("Client-конфиг VPN имеет неверный формат");
 
 } // namespace
 
@@ -48,146 +37,107 @@ class TestVpnConfigParser : public QObject
     Q_OBJECT
 
 private slots:
-    void parsesCompleteConfiguration()
-    {
-        const QJsonObject doc = VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig());
-        const VpnConfigParseResult result =
-            VpnConfigParser::parseConfig(VpnConfigFixture::encode(doc));
-
-        QVERIFY2(result.ok, qPrintable(result.error));
-        QVERIFY(result.error.isEmpty());
-        QCOMPARE(result.document, doc);
-        QCOMPARE(result.config.rawConfig, doc);
-        QCOMPARE(result.config.container, QStringLiteral("amnezia-awg"));
-        QCOMPARE(result.config.defaultContainer, QStringLiteral("amnezia-awg"));
-        QCOMPARE(result.config.protocolName, QStringLiteral("awg"));
-        QCOMPARE(result.config.lastConfig, VpnConfigFixture::sampleLastConfig());
-        QCOMPARE(result.config.hostName, QStringLiteral("198.51.100.10"));
-        QCOMPARE(result.config.dns1, QStringLiteral("1.1.1.1"));
-        QCOMPARE(result.config.dns2, QStringLiteral("1.0.0.1"));
-        QVERIFY(result.config.protocolConfig.contains(QStringLiteral("port")));
-    }
-
-    void toleratesWrappingAndPadding_data()
+    void decodingSteps_data()
     {
         QTest::addColumn<QString>("text");
-        const QString encoded = VpnConfigFixture::encode(
+        QTest::addColumn<QString>("error"); // empty: parsed
+
+        const auto row = [](const char *name, const QString &text, const QString &error) {
+            QTest::newRow(name) << text << error;
+        };
+        const QString url = VpnConfigFixture::encode(
             VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig()));
-        const QString bare = encoded.mid(6);
-        QTest::newRow("surrounding white space") << QStringLiteral("  \n") + encoded + "\t ";
-        QTest::newRow("no prefix") << bare;
-        QTest::newRow("padding and line breaks") << bare.left(20) + "\n" + bare.mid(20) + "==";
-    }
-
-    void toleratesWrappingAndPadding()
-    {
-        QFETCH(QString, text);
-        const VpnConfigParseResult result = VpnConfigParser::parseConfig(text);
-        QVERIFY2(result.ok, qPrintable(result.error));
-        QCOMPARE(result.config.protocolName, QStringLiteral("awg"));
-    }
-
-    void earlyFailuresLeaveEverythingEmpty_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("error");
-        const QString encoded = VpnConfigFixture::encode(
-            VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig()));
-
-        QTest::newRow("empty") << QString() << Empty;
-        QTest::newRow("white space only") << QStringLiteral(" \t\n ") << Empty;
-        QTest::newRow("prefix only") << QStringLiteral("vpn://") << NotDecoded;
-        QTest::newRow("nothing in the alphabet") << QStringLiteral("vpn://!!!$$$") << NotDecoded;
-        QTest::newRow("too short to unpack") << QStringLiteral("vpn://AAAA") << NotUnpacked;
+        const QString bare = url.mid(6);
+        row("surrounding white space", "  \n" + url + "\t ", {});
+        row("no prefix", bare, {});
+        row("padding and line breaks", bare.left(20) + "\n" + bare.mid(20) + "==", {});
+        row("white space only", " \t\n ", Empty);
+        row("prefix only", "vpn://", "Не удалось декодировать VPN-конфигурацию");
+        row("too short to unpack", "vpn://AAAA", NotUnpacked);
         // The capital prefix is not stripped: "VPN" joins the base64 text and breaks it.
-        QTest::newRow("upper-case prefix")
-            << QStringLiteral("VPN://") + encoded.mid(6) << NotUnpacked;
-        QTest::newRow("json array") << VpnConfigFixture::encodeBytes("[1,2,3]") << BadFormat;
-        QTest::newRow("broken json") << VpnConfigFixture::encodeBytes("{\"a\":") << BadFormat;
-    }
+        row("upper-case prefix", "VPN://" + bare, NotUnpacked);
+        row("json array", VpnConfigFixture::encodeBytes("[1,2,3]"), BadFormat);
+        row("broken json", VpnConfigFixture::encodeBytes("{\"a\":"), BadFormat);
 
-    void earlyFailuresLeaveEverythingEmpty()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, error);
-        const VpnConfigParseResult result = VpnConfigParser::parseConfig(text);
-        QVERIFY(!result.ok);
-        QCOMPARE(result.error, error);
-        QVERIFY(result.document.isEmpty());
-        QVERIFY(result.config.rawConfig.isEmpty());
-        QVERIFY(result.config.hostName.isEmpty());
-    }
-
-    void standardBase64LosesCharacters()
-    {
         // '+' and '/' are outside the URL-safe alphabet and are skipped, so a payload that
         // contains them can no longer be uncompressed.
-        QByteArray json;
         QString standard;
-        for (int i = 0; standard.isEmpty() || (!standard.contains('+') && !standard.contains('/'));
-             ++i) {
-            json =
-                QJsonDocument(VpnConfigFixture::awgDocument(QJsonObject{{QStringLiteral("n"), i}}))
-                    .toJson(QJsonDocument::Compact);
-            standard = QString::fromLatin1(qCompress(json).toBase64());
-        }
-        const VpnConfigParseResult result =
-            VpnConfigParser::parseConfig(QStringLiteral("vpn://") + standard);
-        QVERIFY(!result.ok);
-        QCOMPARE(result.error, NotUnpacked);
+        for (int i = 0; !standard.contains('+') && !standard.contains('/'); ++i)
+            standard = QString::fromLatin1(
+                qCompress(QJsonDocument(document({container("amnezia-awg")}, {}, i)).toJson())
+                    .toBase64());
+        row("standard base64 alphabet", "vpn://" + standard, NotUnpacked);
     }
 
-    void laterFailuresKeepWhatWasFilled_data()
+    void decodingSteps()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, error);
+        const VpnConfigParseResult result = VpnConfigParser::parseConfig(text);
+        QCOMPARE(result.error, error);
+        QCOMPARE(result.ok, error.isEmpty());
+        QCOMPARE(result.document, error.isEmpty() ? VpnConfigFixture::awgDocument(
+                                                        VpnConfigFixture::sampleLastConfig())
+                                                  : QJsonObject());
+        QCOMPARE(VpnConfigParser::parsePeerConfig({{"config", text}}).error, error);
+    }
+
+    void documentSteps_data()
     {
         QTest::addColumn<QJsonObject>("doc");
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("error"); // empty: parsed
         QTest::addColumn<QString>("container");
         QTest::addColumn<QString>("protocolName");
 
-        QTest::newRow("no containers key")
-            << QJsonObject{{QStringLiteral("hostName"), QStringLiteral("vpn.example.net")},
-                           {QStringLiteral("dns1"), QStringLiteral("1.1.1.1")},
-                           {QStringLiteral("dns2"), QStringLiteral("8.8.8.8")}}
-            << NoContainers << QString() << QString();
-        QTest::newRow("containers not an array")
-            << document(QJsonArray()).value(QStringLiteral("x")).toObject() << NoContainers
-            << QString() << QString();
-        QTest::newRow("only empty objects")
-            << document(QJsonArray{QJsonObject(), 5, QStringLiteral("x")}) << NoContainer
-            << QString() << QString();
-        QTest::newRow("default container absent")
-            << document(QJsonArray{container(QStringLiteral("amnezia-awg"),
-                                             {{QStringLiteral("awg"), awgSettings()}})},
-                        QStringLiteral("amnezia-awg2"))
-            << NoContainer << QString() << QString();
-        QTest::newRow("no protocol object")
-            << document(QJsonArray{container(QStringLiteral("amnezia-xray"),
-                                             {{QStringLiteral("note"), QStringLiteral("x")}})})
-            << NoProtocol << QStringLiteral("amnezia-xray") << QString();
-        QTest::newRow("awg candidate kept when its value is a string")
-            << document(QJsonArray{container(QStringLiteral("amnezia-awg"),
-                                             {{QStringLiteral("awg"), QStringLiteral("x")}})})
-            << NoSettings << QStringLiteral("amnezia-awg") << QStringLiteral("awg");
-        QTest::newRow("last_config a number")
-            << document(QJsonArray{container(
-                   QStringLiteral("amnezia-awg"),
-                   {{QStringLiteral("awg"), QJsonObject{{QStringLiteral("last_config"), 5}}}})})
-            << NoClientConfig << QStringLiteral("amnezia-awg") << QStringLiteral("awg");
-        QTest::newRow("last_config not json")
-            << document(QJsonArray{container(
-                   QStringLiteral("amnezia-awg"),
-                   {{QStringLiteral("awg"),
-                     QJsonObject{{QStringLiteral("last_config"), QStringLiteral("{nope")}}}})})
-            << BadClientConfig << QStringLiteral("amnezia-awg") << QStringLiteral("awg");
-        QTest::newRow("last_config an array")
-            << document(QJsonArray{container(
-                   QStringLiteral("amnezia-awg"),
-                   {{QStringLiteral("awg"),
-                     QJsonObject{{QStringLiteral("last_config"), QStringLiteral("[1]")}}}})})
-            << BadClientConfig << QStringLiteral("amnezia-awg") << QStringLiteral("awg");
+        const auto row = [](const char *name, const QJsonObject &doc, const QString &error,
+                            const QString &container = {}, const QString &protocolName = {}) {
+            QTest::newRow(name) << doc << error << container << protocolName;
+        };
+        const QString noContainer = QStringLiteral("Контейнер VPN-конфигурации не найден");
+        const QString badClientConfig = QStringLiteral("Client-конфиг VPN имеет неверный формат");
+        const QString awg = QStringLiteral("amnezia-awg");
+
+        // A failure keeps what was filled in before it.
+        row("no containers", document({}), "В VPN-конфигурации нет контейнеров");
+        row("default container absent", document({container(awg)}, "amnezia-awg2"), noContainer);
+        row("no protocol object", document({container("amnezia-xray", {{"note", "x"}})}),
+            "Протокол VPN-конфигурации не найден", "amnezia-xray");
+        row("awg candidate kept when no object qualifies",
+            document({container(awg, {{"awg", "x"}})}),
+            "Настройки протокола VPN-конфигурации не найдены", awg, "awg");
+        row("last_config a number",
+            document({container(awg, {{"awg", QJsonObject{{"last_config", 5}}}})}),
+            "В VPN-конфигурации нет client-конфига", awg, "awg");
+        row("last_config not json",
+            document({container(awg, {{"awg", QJsonObject{{"last_config", "{nope"}}}})}),
+            badClientConfig, awg, "awg");
+        row("last_config an array",
+            document({container(awg, {{"awg", QJsonObject{{"last_config", "[1]"}}}})}),
+            badClientConfig, awg, "awg");
+
+        row("empty object skipped before the default",
+            document({QJsonObject(), container(awg)}, awg), {}, awg, "awg");
+        row("default picked among several",
+            document({container(awg), container("amnezia-awg2")}, "amnezia-awg2"), {},
+            "amnezia-awg2", "awg");
+        row("no default: first non-empty whatever its name",
+            document({QJsonObject(), container("zz-other"), container(awg)}), {}, "zz-other",
+            "awg");
+        row("awg by name, before other keys",
+            document({container(awg, {{"awg", Settings}, {"aaa", Settings}})}), {}, awg, "awg");
+        row("wireguard by name",
+            document({container("amnezia-wireguard", {{"wireguard", Settings}, {"a", Settings}})}),
+            {}, "amnezia-wireguard", "wireguard");
+        row("other name: first object key in key order",
+            document({container("openvpn", {{"zeta", Settings}, {"beta", Settings}, {"a", 1}})}),
+            {}, "openvpn", "beta");
+        row("awg name, settings under another key",
+            document({container(awg, {{"awg", 1}, {"other", Settings}})}), {}, awg, "other");
+        row("empty host name: the client config's", document({container(awg)}, {}, ""), {}, awg,
+            "awg");
     }
 
-    void laterFailuresKeepWhatWasFilled()
+    void documentSteps()
     {
         QFETCH(QJsonObject, doc);
         QFETCH(QString, error);
@@ -196,133 +146,22 @@ private slots:
 
         const VpnConfigParseResult result =
             VpnConfigParser::parseConfig(VpnConfigFixture::encode(doc));
-        QVERIFY(!result.ok);
         QCOMPARE(result.error, error);
+        QCOMPARE(result.ok, error.isEmpty());
         QCOMPARE(result.document, doc);
-        QCOMPARE(result.config.rawConfig, doc);
-        QCOMPARE(result.config.hostName, doc.value(QStringLiteral("hostName")).toString());
-        QCOMPARE(result.config.dns1, doc.value(QStringLiteral("dns1")).toString());
-        QCOMPARE(result.config.container, container);
-        QCOMPARE(result.config.protocolName, protocolName);
-    }
-
-    void containerSelection_data()
-    {
-        QTest::addColumn<QJsonObject>("doc");
-        QTest::addColumn<QString>("container");
-
-        const QJsonObject awg{{QStringLiteral("awg"), awgSettings()}};
-        QTest::newRow("empty object skipped before the default")
-            << document(QJsonArray{QJsonObject(), container(QStringLiteral("amnezia-awg"), awg)},
-                        QStringLiteral("amnezia-awg"))
-            << QStringLiteral("amnezia-awg");
-        QTest::newRow("default picked among several")
-            << document(QJsonArray{container(QStringLiteral("amnezia-awg"), awg),
-                                   container(QStringLiteral("amnezia-awg2"), awg)},
-                        QStringLiteral("amnezia-awg2"))
-            << QStringLiteral("amnezia-awg2");
-        QTest::newRow("no default: first non-empty whatever its name")
-            << document(QJsonArray{QJsonObject(), container(QStringLiteral("zz-other"), awg),
-                                   container(QStringLiteral("amnezia-awg"), awg)})
-            << QStringLiteral("zz-other");
-        QTest::newRow("default matched case-sensitively")
-            << document(QJsonArray{container(QStringLiteral("Amnezia-AWG"), awg),
-                                   container(QStringLiteral("amnezia-awg"), awg)},
-                        QStringLiteral("amnezia-awg"))
-            << QStringLiteral("amnezia-awg");
-    }
-
-    void containerSelection()
-    {
-        QFETCH(QJsonObject, doc);
-        QFETCH(QString, container);
-        const VpnConfigParseResult result =
-            VpnConfigParser::parseConfig(VpnConfigFixture::encode(doc));
-        QVERIFY2(result.ok, qPrintable(result.error));
-        QCOMPARE(result.config.container, container);
-    }
-
-    void protocolKeyDetection_data()
-    {
-        QTest::addColumn<QString>("containerName");
-        QTest::addColumn<QJsonObject>("protocols");
-        QTest::addColumn<QString>("protocolName");
-
-        QTest::newRow("awg by name") << "amnezia-awg"
-                                     << QJsonObject{{QStringLiteral("awg"), awgSettings()},
-                                                    {QStringLiteral("aaa"), awgSettings()}}
-                                     << "awg";
-        QTest::newRow("wireguard by name")
-            << "amnezia-wireguard"
-            << QJsonObject{{QStringLiteral("wireguard"), awgSettings()},
-                           {QStringLiteral("aaa"), awgSettings()}}
-            << "wireguard";
-        QTest::newRow("awg wins over wireguard in the name")
-            << "wireguard-awg" << QJsonObject{{QStringLiteral("awg"), awgSettings()}} << "awg";
-        QTest::newRow("other name: first object key in key order")
-            << "amnezia-openvpn"
-            << QJsonObject{{QStringLiteral("zeta"), awgSettings()},
-                           {QStringLiteral("beta"), awgSettings()},
-                           {QStringLiteral("alpha"), QStringLiteral("not an object")}}
-            << "beta";
-        QTest::newRow("awg name but settings elsewhere")
-            << "amnezia-awg"
-            << QJsonObject{{QStringLiteral("awg"), 1}, {QStringLiteral("other"), awgSettings()}}
-            << "other";
-        QTest::newRow("name matched case-sensitively")
-            << "Amnezia-AWG" << QJsonObject{{QStringLiteral("x"), awgSettings()}} << "x";
-    }
-
-    void protocolKeyDetection()
-    {
-        QFETCH(QString, containerName);
-        QFETCH(QJsonObject, protocols);
-        QFETCH(QString, protocolName);
-        const VpnConfigParseResult result = VpnConfigParser::parseConfig(
-            VpnConfigFixture::encode(document(QJsonArray{container(containerName, protocols)})));
-        QVERIFY2(result.ok, qPrintable(result.error));
-        QCOMPARE(result.config.protocolName, protocolName);
-    }
-
-    void hostNameFallsBackToClientConfig_data()
-    {
-        QTest::addColumn<QJsonValue>("documentHost");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("document wins")
-            << QJsonValue(QStringLiteral("a.example.net")) << QStringLiteral("a.example.net");
-        QTest::newRow("empty falls back") << QJsonValue(QString()) << QStringLiteral("203.0.113.9");
-        QTest::newRow("missing falls back")
-            << QJsonValue(QJsonValue::Undefined) << QStringLiteral("203.0.113.9");
-        QTest::newRow("number falls back") << QJsonValue(42) << QStringLiteral("203.0.113.9");
-    }
-
-    void hostNameFallsBackToClientConfig()
-    {
-        QFETCH(QJsonValue, documentHost);
-        QFETCH(QString, expected);
-        QJsonObject lastConfig = VpnConfigFixture::sampleLastConfig();
-        lastConfig.insert(QStringLiteral("hostName"), QStringLiteral("203.0.113.9"));
-        QJsonObject doc = VpnConfigFixture::awgDocument(lastConfig);
-        if (documentHost.isUndefined())
-            doc.remove(QStringLiteral("hostName"));
-        else
-            doc.insert(QStringLiteral("hostName"), documentHost);
-
-        const VpnConfigParseResult result =
-            VpnConfigParser::parseConfig(VpnConfigFixture::encode(doc));
-        QVERIFY2(result.ok, qPrintable(result.error));
-        QCOMPARE(result.config.hostName, expected);
-    }
-
-    void parsePeerConfigReadsConfigKey()
-    {
-        const QString encoded = VpnConfigFixture::encode(
-            VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig()));
-        QVERIFY(VpnConfigParser::parsePeerConfig({{QStringLiteral("config"), encoded}}).ok);
-        QCOMPARE(VpnConfigParser::parsePeerConfig({}).error, Empty);
-        QCOMPARE(
-            VpnConfigParser::parsePeerConfig({{QStringLiteral("config"), QVariantMap()}}).error,
-            Empty);
+        const ParsedVpnConfig &config = result.config;
+        QCOMPARE(config.rawConfig, doc);
+        QCOMPARE(config.defaultContainer, doc.value("defaultContainer").toString());
+        QCOMPARE(config.dns1 + ' ' + config.dns2, QStringLiteral("1.1.1.1 1.0.0.1"));
+        QCOMPARE(config.container, container);
+        QCOMPARE(config.protocolName, protocolName);
+        const QString documentHost = doc.value("hostName").toString();
+        QCOMPARE(config.hostName,
+                 documentHost.isEmpty() && result.ok ? "203.0.113.9" : documentHost);
+        if (result.ok) {
+            QCOMPARE(config.protocolConfig, Settings);
+            QCOMPARE(config.lastConfig, QJsonObject({{"hostName", "203.0.113.9"}}));
+        }
     }
 };
 
