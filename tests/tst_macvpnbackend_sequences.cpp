@@ -211,18 +211,6 @@ private slots:
         QVERIFY(lines.contains(QStringLiteral("/sbin/route -n add -net 10.1.0.0/16 -interface ") +
                                rig.backend.interfaceName));
     }
-
-    void refusesOutsideTheSandbox()
-    {
-        if (MacVpnBackend::systemChangesAllowed())
-            QSKIP("this platform or environment allows system changes");
-        Rig rig;
-        rig.backend.allowSystemChanges = false;
-        rig.backend.connectVpn(sampleConfig());
-        QCOMPARE(rig.backend.status(), PlatformVpnBackend::Error);
-        QVERIFY(rig.backend.lastError().contains(QStringLiteral("TARVEX_SANDBOX=1")));
-        QVERIFY(rig.backend.commands.isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMacVpnBackendSequences)
