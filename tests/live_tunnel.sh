@@ -66,7 +66,7 @@ case_tunnel() {
     before=$(network_snapshot)
     sim_before=$(tarvex-macos dump)
     hosts_before=$(cat /etc/hosts)
-    encode() { "$live_net" config "$net" "$@" | "$encoder" --awg; }
+    encode() { "$live_net" config "$net" "$@" | "$encoder"; }
 
     expect_clean() {
         local when=$1

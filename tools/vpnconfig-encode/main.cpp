@@ -1,38 +1,70 @@
-// vpnconfig-encode: prints the vpn:// form of a configuration document.
+// vpnconfig-encode: prints the vpn:// text of a JSON configuration document.
 //
-//   vpnconfig-encode [FILE]          FILE (default: standard input) is the whole document
-//   vpnconfig-encode --awg [FILE]    FILE is an AmneziaWG client configuration ("last_config"),
-//                                    wrapped in a one-container document whose hostName is
-//                                    the configuration's
+//   vpnconfig-encode [FILE]        (standard input without FILE or with "-")
 //
-// Exit codes: 0 success, 1 unreadable input or not a JSON object, 2 bad usage.
+// The document is the decoded form of a vpn:// string. For readability a container's
+// "last_config" may be written as a JSON object; it is turned into the JSON text the
+// format carries there. Exit codes: 0 success, 1 unreadable or invalid input, 2 usage.
 
 #include "vpnconfigfixture.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cstdio>
 
+namespace {
+
+// Every protocol object's "last_config" that is an object becomes compact JSON text.
+QJsonObject withTextLastConfigs(QJsonObject document)
+{
+    QJsonArray containers = document.value(QStringLiteral("containers")).toArray();
+    for (qsizetype i = 0; i < containers.size(); ++i) {
+        QJsonObject container = containers.at(i).toObject();
+        for (auto it = container.begin(); it != container.end(); ++it) {
+            if (!it.value().isObject())
+                continue;
+            QJsonObject protocol = it.value().toObject();
+            const QJsonValue lastConfig = protocol.value(QStringLiteral("last_config"));
+            if (!lastConfig.isObject())
+                continue;
+            protocol.insert(
+                QStringLiteral("last_config"),
+                QString::fromUtf8(
+                    QJsonDocument(lastConfig.toObject()).toJson(QJsonDocument::Compact)));
+            it.value() = protocol;
+        }
+        containers[i] = container;
+    }
+    if (!containers.isEmpty())
+        document.insert(QStringLiteral("containers"), containers);
+    return document;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QStringList arguments = app.arguments().mid(1);
-    const bool awg = arguments.removeAll(QStringLiteral("--awg")) > 0;
-    if (arguments.size() > 1 || (!arguments.isEmpty() && arguments.first().startsWith("--"))) {
-        std::fprintf(stderr, "usage: vpnconfig-encode [--awg] [FILE]\n");
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments.size() > 1 ||
+        (!arguments.isEmpty() && arguments.first().startsWith(QLatin1Char('-')) &&
+         arguments.first() != QLatin1String("-"))) {
+        std::fprintf(stderr, "usage: vpnconfig-encode [FILE]\n");
         return 2;
     }
 
     QFile input;
-    const bool opened = arguments.isEmpty() ? input.open(stdin, QIODevice::ReadOnly)
-                                            : (input.setFileName(arguments.first()),
-                                               input.open(QIODevice::ReadOnly));
-    if (!opened) {
-        std::fprintf(stderr, "vpnconfig-encode: cannot read %s\n",
-                     qPrintable(arguments.value(0, QStringLiteral("standard input"))));
+    const bool fromStdin = arguments.isEmpty() || arguments.first() == QLatin1String("-");
+    if (fromStdin)
+        input.open(stdin, QIODevice::ReadOnly);
+    else
+        input.setFileName(arguments.first());
+    if (!input.isOpen() && !input.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "vpnconfig-encode: cannot read %s\n", qPrintable(arguments.first()));
         return 1;
     }
     QJsonParseError error;
@@ -42,15 +74,6 @@ int main(int argc, char *argv[])
                      qPrintable(error.errorString()));
         return 1;
     }
-
-    QJsonObject document = json.object();
-    if (awg) {
-        const QJsonObject lastConfig = document;
-        document = VpnConfigFixture::awgDocument(lastConfig);
-        if (lastConfig.contains(QStringLiteral("hostName")))
-            document.insert(QStringLiteral("hostName"),
-                            lastConfig.value(QStringLiteral("hostName")));
-    }
-    std::printf("%s\n", qPrintable(VpnConfigFixture::encode(document)));
+    std::printf("%s\n", qPrintable(VpnConfigFixture::encode(withTextLastConfigs(json.object()))));
     return 0;
 }
