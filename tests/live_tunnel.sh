@@ -243,6 +243,19 @@ case_standins() {
     ! ip link show utun3 >/dev/null 2>&1 || fail "utun3 outlived the stand-in"
     [[ ! -e $TARVEX_SIM_STATE/interfaces/utun3 ]] || fail "utun3 left on the simulated Mac"
 
+    # wireguard-go ending by itself ends the tunnel program, which lets its name go.
+    rm -f /tmp/awg/amn0.name
+    WG_TUN_NAME_FILE=/tmp/awg/amn0.name "$amneziawg" -f utun3 &
+    pid=$!
+    for ((i = 0; i < 100; i++)); do
+        [[ -s /tmp/awg/amn0.name ]] && break
+        sleep 0.05
+    done
+    kill -TERM "$(pgrep -P "$pid")"
+    wait "$pid"
+    (($? == 1)) || fail "the stand-in did not fail when wireguard-go ended"
+    [[ ! -e $TARVEX_SIM_STATE/interfaces/utun3 ]] || fail "utun3 left after wireguard-go ended"
+
     # Killed outright, it still takes wireguard-go and the link with it.
     rm -f /tmp/awg/amn0.name
     WG_TUN_NAME_FILE=/tmp/awg/amn0.name "$amneziawg" -f utun3 &

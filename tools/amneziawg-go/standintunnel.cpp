@@ -111,7 +111,8 @@ void StandInTunnel::stop()
     if (wireguard) {
         // Waits for wireguard-go, so the real interface is gone before the simulated one.
         wireguard->stop();
-        delete wireguard;
+        // Possibly called from its own "ended" signal.
+        wireguard->deleteLater();
         wireguard = nullptr;
     }
     if (added) {
