@@ -68,7 +68,7 @@ inside() {
     local allowed=10.8.1.0/24,10.99.0.0/24
     "$live_net" config "$net" --allowed-ips "$allowed" \
         | "$build/tools/vpnconfig-encode/vpnconfig-encode" >/tmp/bench.vpn
-    mkdir -p -m 700 /tmp/wgq
+    mkdir -m 700 /tmp/wgq
     cat >/tmp/wgq/wgq0.conf <<EOF
 [Interface]
 PrivateKey = $(cat "$net/client.key")
@@ -110,23 +110,25 @@ EOF
         ((run)) && q_up+=($((t1 - t0))) q_first+=($((t2 - t0))) q_down+=($((t3 - t2)))
     done
 
-    # Where the daemon's connect goes: the simulated macOS commands (each a stand-in
-    # process that also runs ip) and the tunnel program's start, from its log.
-    local commands
-    commands=$(awk '
-        / connectVpn start/ { inside = 1; n = 0; sum = 0 }
+    # Where the daemon's connect goes, from its log: the whole connectVpn, the macOS
+    # commands in it (each a stand-in process here, which in live mode also runs ip) and
+    # the tunnel program's start (amneziawg-go and wireguard-go until the UAPI socket
+    # answers, the daemon polling the name file every 20 ms).
+    local phases
+    phases=$(awk '
+        / connectVpn start/ { inside = 1; begin = $1; n = 0; sum = 0 }
         inside && / runCommand / { start = $1 }
         inside && / command finished / { sum += $1 - start; n++ }
-        inside && /\[MacVpnBackend\] connected$/ { printf "%d %.0f\n", n, sum * 1000; inside = 0 }
+        inside && / start process / { tunnel = $1 }
+        inside && / tunnel interface / { tunnel = $1 - tunnel }
+        inside && /\[MacVpnBackend\] connected$/ {
+            printf "%.0f %d %.0f %.0f\n", ($1 - begin) * 1000, n, sum * 1000, tunnel * 1000
+            inside = 0
+        }
     ' /tmp/daemon.log | tail -n "$runs")
-    local tunnel_start
-    tunnel_start=$(awk '/ start process / { s = $1 } / tunnel interface / { printf "%.0f\n", ($1 - s) * 1000 }' \
-        /tmp/daemon.log | tail -n "$runs" | median)
-    local standin_cost
+    local standin_cost ip_cost
     standin_cost=$( { for ((i = 0; i < 20; i++)); do
         t0=$(now_ms); /sbin/route -n get default >/dev/null; t1=$(now_ms); echo $((t1 - t0)); done; } | median)
-
-    local ip_cost
     ip_cost=$( { for ((i = 0; i < 20; i++)); do
         t0=$(now_ms); ip route show >/dev/null; t1=$(now_ms); echo $((t1 - t0)); done; } | median)
 
@@ -142,10 +144,10 @@ EOF
     printf '%-28s %10s %10s %8.2f\n' "up (command returns)" "$du" "$dq" "$(echo "$du $dq" | awk '{print $1 / $2}')"
     printf '%-28s %10s %10s %8.2f\n' "first ping reply" "$df" "$qf" "$(echo "$df $qf" | awk '{print $1 / $2}')"
     printf '%-28s %10s %10s %8.2f\n' "down (interface gone)" "$dd" "$qd" "$(echo "$dd $qd" | awk '{print $1 / $2}')"
-    echo "daemon up, per run: macOS commands run / ms spent in them (stand-ins):"
-    echo "  $(echo "$commands" | awk '{printf "%s/%s ", $1, $2}')"
-    echo "  median ms in commands: $(echo "$commands" | awk '{print $2}' | median)"
-    echo "daemon: amneziawg-go start until its interface was accepted, median ms: $tunnel_start"
+    echo "daemon up, medians: connectVpn $(echo "$phases" | awk '{print $1}' | median) ms," \
+        "of which $(echo "$phases" | awk '{print $2}' | median) macOS commands" \
+        "$(echo "$phases" | awk '{print $3}' | median) ms and tunnel start" \
+        "$(echo "$phases" | awk '{print $4}' | median) ms; the rest of up is tarvexctl and the socket"
     echo "one stand-in invocation (route -n get default), median ms: $standin_cost"
     echo "one ip invocation (ip route show), median ms: $ip_cost"
     echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -159,7 +161,10 @@ if [[ ${1:-} == --inside ]]; then
 fi
 
 runs=${1:-15}
-[[ $runs =~ ^[0-9]+$ ]] && ((runs >= 1)) || { echo "usage: $0 [RUNS]" >&2; exit 2; }
+if [[ ! $runs =~ ^[0-9]+$ ]] || ((runs < 1)); then
+    echo "usage: $0 [RUNS]" >&2
+    exit 2
+fi
 build=$(cd "${TARVEX_BUILD_DIR:-build}" 2>/dev/null && pwd) \
     || { echo "no build folder; build first or set TARVEX_BUILD_DIR" >&2; exit 2; }
 command -v wg-quick >/dev/null || { echo "wg-quick (wireguard-tools) is missing" >&2; exit 2; }

@@ -238,8 +238,7 @@ case_standins() {
     ip link show utun3 >/dev/null 2>&1 || fail "no utun3 link"
     [[ -f $TARVEX_SIM_STATE/interfaces/utun3 ]] || fail "utun3 not claimed on the simulated Mac"
     kill -TERM "$pid"
-    wait "$pid"
-    (($? == 0)) || fail "the stand-in did not end cleanly on SIGTERM"
+    wait "$pid" || fail "the stand-in did not end cleanly on SIGTERM"
     ! ip link show utun3 >/dev/null 2>&1 || fail "utun3 outlived the stand-in"
     [[ ! -e $TARVEX_SIM_STATE/interfaces/utun3 ]] || fail "utun3 left on the simulated Mac"
 
