@@ -86,6 +86,13 @@ int main(int argc, char *argv[])
                      qPrintable(options.runtimeDir));
         return 1;
     }
+    options.live = qEnvironmentVariable("TARVEX_AWG_LIVE") == QLatin1String("1");
+    // A live tunnel is a real interface: only ever in the sandbox's network namespace.
+    if (options.live && qEnvironmentVariable("TARVEX_SANDBOX") != QLatin1String("1")) {
+        std::fprintf(stderr, "ERROR: TARVEX_AWG_LIVE=1 works only inside the development "
+                             "sandbox (TARVEX_SANDBOX=1)\n");
+        return 1;
+    }
     options.hook = qEnvironmentVariable("TARVEX_TUNNEL_HOOK");
     options.simStateDir = qEnvironmentVariable("TARVEX_SIM_STATE");
     options.nameMode = qEnvironmentVariable("TARVEX_AWG_NAME");

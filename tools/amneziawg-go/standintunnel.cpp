@@ -1,5 +1,6 @@
 #include "standintunnel.h"
 
+#include "livewireguard.h"
 #include "simulatedinterface.h"
 
 #include <QCoreApplication>
@@ -52,11 +53,7 @@ bool StandInTunnel::start()
 {
     if (!options.simStateDir.isEmpty()) {
         // On the simulated Mac the state decides which utun numbers are taken.
-        name = options.requestedName == QLatin1String("utun")
-                   ? SimulatedInterface::claim(options.simStateDir, options.runtimeDir)
-                   : (SimulatedInterface::claimName(options.simStateDir, options.requestedName)
-                          ? options.requestedName
-                          : QString());
+        name = claimSimulatedName();
         simulated = !name.isEmpty();
     } else {
         name = chooseName();
@@ -66,9 +63,25 @@ bool StandInTunnel::start()
                      qPrintable(options.requestedName));
         return false;
     }
+    if (options.live) {
+        wireguard = new LiveWireGuard(this);
+        QString error;
+        if (!wireguard->start(name, &error)) {
+            std::fprintf(stderr, "ERROR: Failed to create TUN device: %s\n", qPrintable(error));
+            stop();
+            return false;
+        }
+        // Without wireguard-go the interface is gone: so is the tunnel program.
+        connect(wireguard, &LiveWireGuard::ended, this, [this](const QString &reason) {
+            log(1, reason);
+            stop();
+            QCoreApplication::exit(1);
+        });
+    }
     if (!options.hook.isEmpty()) {
         if (!runHook(QStringLiteral("add"))) {
             std::fprintf(stderr, "ERROR: Failed to create TUN device: interface hook failed\n");
+            stop();
             return false;
         }
         added = true;
@@ -95,6 +108,13 @@ void StandInTunnel::stop()
         server = nullptr;
         log(2, QStringLiteral("UAPI listener stopped"));
     }
+    if (wireguard) {
+        // Waits for wireguard-go, so the real interface is gone before the simulated one.
+        wireguard->stop();
+        // Possibly called from its own "ended" signal.
+        wireguard->deleteLater();
+        wireguard = nullptr;
+    }
     if (added) {
         runHook(QStringLiteral("remove"));
         added = false;
@@ -107,17 +127,44 @@ void StandInTunnel::stop()
 
 QString StandInTunnel::chooseName() const
 {
-    const QDir dir(options.runtimeDir);
-    if (options.requestedName != QLatin1String("utun")) {
-        const bool taken = QFile::exists(dir.filePath(options.requestedName + ".sock"));
-        return taken ? QString() : options.requestedName;
-    }
+    if (options.requestedName != QLatin1String("utun"))
+        return nameTaken(options.requestedName) ? QString() : options.requestedName;
     for (int unit = 0; unit <= HighestUnit; ++unit) {
         const QString candidate = QStringLiteral("utun%1").arg(unit);
-        if (!QFile::exists(dir.filePath(candidate + QStringLiteral(".sock"))))
+        if (!nameTaken(candidate))
             return candidate;
     }
     return {};
+}
+
+bool StandInTunnel::nameTaken(const QString &candidate) const
+{
+    return QFile::exists(QDir(options.runtimeDir).filePath(candidate + QStringLiteral(".sock"))) ||
+           (options.live && LiveWireGuard::linkExists(candidate));
+}
+
+QString StandInTunnel::claimSimulatedName() const
+{
+    const bool pickNumber = options.requestedName == QLatin1String("utun");
+    QStringList skipped;
+    QString claimed;
+    for (;;) {
+        claimed = pickNumber ? SimulatedInterface::claim(options.simStateDir, options.runtimeDir)
+                  : SimulatedInterface::claimName(options.simStateDir, options.requestedName)
+                      ? options.requestedName
+                      : QString();
+        if (claimed.isEmpty() || !options.live || !LiveWireGuard::linkExists(claimed))
+            break;
+        // The namespace already has a link of that name that the simulated Mac does not
+        // know (a tunnel brought up by other means): hold the claim while looking further.
+        skipped.append(claimed);
+        claimed.clear();
+        if (!pickNumber)
+            break;
+    }
+    for (const QString &taken : std::as_const(skipped))
+        SimulatedInterface::release(options.simStateDir, taken);
+    return claimed;
 }
 
 bool StandInTunnel::runHook(const QString &action) const
@@ -225,6 +272,18 @@ void StandInTunnel::handleRequest(QLocalSocket *socket, const QByteArray &reques
 
     int errnoValue = 0;
     QByteArray reply;
+    if (lines.first() == "get=1" && wireguard) {
+        QString error;
+        reply = wireguard->forward(request, &error);
+        if (reply.isEmpty()) {
+            log(1, error);
+            connections.remove(socket);
+            socket->abort();
+            return;
+        }
+        sendReply(socket, reply);
+        return;
+    }
     if (lines.first() == "get=1") {
         if (body.isEmpty()) {
             reply = device.get();
@@ -232,6 +291,17 @@ void StandInTunnel::handleRequest(QLocalSocket *socket, const QByteArray &reques
             errnoValue = -EINVAL;
             log(1, QStringLiteral("IPC error %1: trailing character in UAPI get").arg(errnoValue));
         }
+    } else if (wireguard && !options.forcedSetErrno) {
+        ++requestCount;
+        reply = handleLiveSet(body, &errnoValue);
+        writeRecord(request, errnoValue);
+        if (reply.isEmpty()) {
+            connections.remove(socket);
+            socket->abort();
+            return;
+        }
+        sendReply(socket, reply);
+        return;
     } else {
         ++requestCount;
         QString error;
@@ -251,6 +321,51 @@ void StandInTunnel::handleRequest(QLocalSocket *socket, const QByteArray &reques
     }
     reply += "errno=" + QByteArray::number(errnoValue) + "\n\n";
     sendReply(socket, reply);
+}
+
+QByteArray StandInTunnel::handleLiveSet(const QList<QByteArray> &body, int *errnoValue)
+{
+    // wireguard-go knows no obfuscation keys: they are checked and applied here (to the
+    // record only; both ends of the tunnel are plain WireGuard) and the rest is its to judge.
+    QList<QByteArray> plain;
+    QString error;
+    *errnoValue = UapiDevice::withoutObfuscation(body, &plain, &error);
+    if (*errnoValue != 0) {
+        log(1, QStringLiteral("IPC error %1: %2").arg(*errnoValue).arg(error));
+        return "errno=" + QByteArray::number(*errnoValue) + "\n\n";
+    }
+    QByteArray request = "set=1\n";
+    for (const QByteArray &line : std::as_const(plain))
+        request += line + '\n';
+    request += '\n';
+    const QByteArray reply = wireguard->forward(request, &error);
+    if (reply.isEmpty()) {
+        log(1, error);
+        *errnoValue = -EIO;
+        return {};
+    }
+    for (const QByteArray &line : reply.split('\n')) {
+        if (line.startsWith("errno="))
+            *errnoValue = line.mid(6).toInt();
+    }
+
+    // The simulated device judges the same request; a different verdict means its rules
+    // no longer match wireguard-go's, which the non-live tests rely on.
+    QString standInError;
+    const int standInErrno = device.set(body, &standInError);
+    if ((standInErrno == 0) != (*errnoValue == 0))
+        log(1, QStringLiteral("stand-in check disagrees with wireguard-go: errno %1 here (%2), "
+                              "%3 from wireguard-go")
+                   .arg(standInErrno)
+                   .arg(standInError.isEmpty() ? QStringLiteral("accepted") : standInError)
+                   .arg(*errnoValue));
+    if (*errnoValue == 0) {
+        ++appliedCount;
+        log(2, QStringLiteral("UAPI: configuration applied by wireguard-go"));
+    } else {
+        log(1, QStringLiteral("IPC error %1 from wireguard-go").arg(*errnoValue));
+    }
+    return reply;
 }
 
 void StandInTunnel::sendReply(QLocalSocket *socket, const QByteArray &reply)

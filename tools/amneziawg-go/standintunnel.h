@@ -2,11 +2,14 @@
 
 #include "uapidevice.h"
 
+#include <QList>
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
 #include <QString>
 
+class LiveWireGuard;
 class QLocalServer;
 class QLocalSocket;
 
@@ -32,7 +35,8 @@ public:
         int setErrno = 0;
         int replyChunkBytes = 0;
         int replyChunkDelayMs = 50;
-        int logLevel = 1; // 0 silent, 1 error, 2 verbose
+        int logLevel = 1;  // 0 silent, 1 error, 2 verbose
+        bool live = false; // wireguard-go does the packet work (see livewireguard.h)
     };
 
     explicit StandInTunnel(const Options &options, QObject *parent = nullptr);
@@ -56,6 +60,9 @@ private:
     };
 
     QString chooseName() const;
+    QString claimSimulatedName() const;
+    bool nameTaken(const QString &candidate) const;
+    QByteArray handleLiveSet(const QList<QByteArray> &body, int *errnoValue);
     bool runHook(const QString &action) const;
     void listen();
     void writeNameFile();
@@ -73,6 +80,7 @@ private:
     QLocalServer *server = nullptr;
     QHash<QLocalSocket *, Connection> connections;
     UapiDevice device;
+    LiveWireGuard *wireguard = nullptr;
     int requestCount = 0;
     int appliedCount = 0;
     bool added = false;

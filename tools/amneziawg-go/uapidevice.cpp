@@ -258,6 +258,29 @@ int UapiDevice::set(const QList<QByteArray> &lines, QString *error)
     return 0;
 }
 
+int UapiDevice::withoutObfuscation(const QList<QByteArray> &lines, QList<QByteArray> *plain,
+                                   QString *error)
+{
+    plain->clear();
+    bool inPeer = false;
+    for (const QByteArray &rawLine : lines) {
+        const QString line = QString::fromUtf8(rawLine);
+        const int equals = line.indexOf(QLatin1Char('='));
+        const QString key = line.left(equals);
+        if (equals < 0 || !obfuscationKeys().contains(key)) {
+            // Everything else, a line without "=" included, is the plain device's to judge.
+            inPeer = inPeer || key == QLatin1String("public_key");
+            plain->append(rawLine);
+            continue;
+        }
+        if (inPeer)
+            return invalid(error, QStringLiteral("invalid UAPI peer key: %1").arg(key));
+        if (!isObfuscationValue(key, line.mid(equals + 1)))
+            return invalid(error, QStringLiteral("failed to parse %1").arg(key));
+    }
+    return 0;
+}
+
 QByteArray UapiDevice::get() const
 {
     QByteArray out;

@@ -32,6 +32,13 @@ public:
     // refused request leaves the device unchanged.
     int set(const QList<QByteArray> &lines, QString *error);
 
+    // Splits the AmneziaWG interface keys off the lines of a "set" request, for a plain
+    // WireGuard device that would refuse them: checks them as set() does and puts the
+    // other lines, in order, into *plain. Returns 0, or a negative errno with the reason
+    // in *error when an obfuscation key is malformed or follows the first public_key.
+    static int withoutObfuscation(const QList<QByteArray> &lines, QList<QByteArray> *plain,
+                                  QString *error);
+
     // The key=value lines a "get" request answers with, each ended by a line feed,
     // without the closing errno line.
     QByteArray get() const;

@@ -1,3 +1,4 @@
+#include "livenetwork.h"
 #include "simstate.h"
 #include "standincommands.h"
 
@@ -304,7 +305,15 @@ int runIfconfig(SimState &state, const QStringList &arguments)
     // Work on a copy so that a refused change leaves the interface untouched.
     SimState::Interface changed = *interface;
     exitCode = applyChange(changed, change);
-    if (exitCode == 0)
-        *interface = changed;
-    return exitCode;
+    if (exitCode != 0)
+        return exitCode;
+    if (LiveNetwork::isRequested()) {
+        QString message;
+        if (!LiveNetwork::applyInterface(*interface, changed, &message)) {
+            printErr(message);
+            return 1;
+        }
+    }
+    *interface = changed;
+    return 0;
 }

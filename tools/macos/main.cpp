@@ -1,6 +1,7 @@
 // One program for the five macOS commands the daemon runs, and the control tool. The
 // role comes from the name the program was started under.
 
+#include "livenetwork.h"
 #include "simknobs.h"
 #include "simstate.h"
 #include "simstatelock.h"
@@ -111,6 +112,13 @@ int runStandIn(const QString &program, const QString &role, const Role &entry,
         return ExitBroken;
     }
     appendToLog(directory, program, arguments);
+    // Live mode changes the real routing table: never on this machine's own network.
+    if (LiveNetwork::isRequested() && !LiveNetwork::isAllowed()) {
+        printErr(QStringLiteral("%1: TARVEX_SIM_LIVE=1 works only inside the development "
+                                "sandbox (TARVEX_SANDBOX=1)\n")
+                     .arg(role));
+        return ExitBroken;
+    }
 
     if (startedFromForeignPath(program, entry.macPath)) {
         printErr(QStringLiteral("%1: No such file or directory on macOS (the command is %2)\n")

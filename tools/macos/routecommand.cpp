@@ -1,3 +1,4 @@
+#include "livenetwork.h"
 #include "simstate.h"
 #include "standincommands.h"
 
@@ -258,6 +259,9 @@ int addRoute(SimState &state, const Request &request, const Destination &destina
     if (state.findRoute(route.destination, route.prefixLength) >= 0)
         return socketError(request, line, QStringLiteral("File exists"));
 
+    QString reason;
+    if (LiveNetwork::isRequested() && !LiveNetwork::addRoute(route, &reason))
+        return socketError(request, line, reason);
     state.routes.append(route);
     if (!request.quiet)
         printOut(line + QLatin1Char('\n'));
@@ -272,6 +276,9 @@ int deleteRoute(SimState &state, const Request &request, const Destination &dest
     const int index = state.findRoute(destination.address, destination.prefixLength);
     if (index < 0)
         return socketError(request, line, QStringLiteral("not in table"));
+    QString reason;
+    if (LiveNetwork::isRequested() && !LiveNetwork::deleteRoute(state.routes.at(index), &reason))
+        return socketError(request, line, reason);
     state.routes.removeAt(index);
     if (!request.quiet)
         printOut(line + QLatin1Char('\n'));
