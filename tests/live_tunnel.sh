@@ -183,13 +183,13 @@ case_standins() {
         "-host 198.51.100.77 192.168.1.1|198.51.100.77|via 192.168.1.1 dev en0"
         "-inet6 -net 8000::/1 -interface utun7|fd58:67::1|dev utun7"
     )
-    local entry spec probe expected
+    local entry route_args probe expected
     for entry in "${routes[@]}"; do
-        IFS='|' read -r spec probe expected <<<"$entry"
+        IFS='|' read -r route_args probe expected <<<"$entry"
         # shellcheck disable=SC2086
-        /sbin/route -n add $spec >/dev/null || fail "route add $spec"
+        /sbin/route -n add $route_args >/dev/null || fail "route add $route_args"
         [[ $(ip route get "$probe") == *"$expected"* ]] \
-            || fail "route add $spec: $(ip route get "$probe")"
+            || fail "route add $route_args: $(ip route get "$probe")"
     done
     # A system tunnel the kernel does not have: simulated only, and still no failure.
     /sbin/route -n add -net 10.70.0.0/16 -interface utun0 >/dev/null || fail "route via utun0"
@@ -212,9 +212,9 @@ case_standins() {
     [[ $output == "ifconfig: ioctl (SIOCAIFADDR): File exists" ]] || fail "ifconfig: $output"
     [[ $(tarvex-macos dump) == "$before" ]] || fail "a refused command changed the simulated Mac"
 
-    for spec in "-net 0.0.0.0/1" "-host 198.51.100.77" "-inet6 -net 8000::/1"; do
+    for route_args in "-net 0.0.0.0/1" "-host 198.51.100.77" "-inet6 -net 8000::/1"; do
         # shellcheck disable=SC2086
-        /sbin/route -n delete $spec >/dev/null || fail "route delete $spec"
+        /sbin/route -n delete $route_args >/dev/null || fail "route delete $route_args"
     done
     [[ -z $(ip route show 0.0.0.0/1) && -z $(ip route show 198.51.100.77) &&
        -z $(ip -6 route show 8000::/1) ]] || fail "deleted routes are still in the kernel"
