@@ -221,17 +221,24 @@ case_standins() {
     /sbin/ifconfig utun7 down || fail "ifconfig down"
     [[ $(ip -o link show dev utun7) != *",UP"* ]] || fail "still up"
 
+    # Starts the tunnel stand-in asking for NAME in the background (its pid in $pid) and
+    # waits until it has written its interface name.
+    start_tunnel_standin() {
+        rm -f /tmp/awg/amn0.name
+        WG_TUN_NAME_FILE=/tmp/awg/amn0.name "$amneziawg" -f "$1" &
+        pid=$!
+        for ((i = 0; i < 100; i++)); do
+            [[ -s /tmp/awg/amn0.name ]] && break
+            sleep 0.05
+        done
+    }
+
     # The tunnel stand-in: wireguard-go on the first utunN free in the simulated Mac and in
     # the kernel (utun2 here is a link made outside the simulated Mac).
     ip tuntap add dev utun2 mode tun
     mkdir -p /tmp/awg
     local pid name
-    WG_TUN_NAME_FILE=/tmp/awg/amn0.name "$amneziawg" -f utun &
-    pid=$!
-    for ((i = 0; i < 100; i++)); do
-        [[ -s /tmp/awg/amn0.name ]] && break
-        sleep 0.05
-    done
+    start_tunnel_standin utun
     name=$(cat /tmp/awg/amn0.name 2>/dev/null)
     [[ $name == utun3 ]] || fail "tunnel name '$name', expected utun3"
     [[ -S /run/wireguard/utun3.sock && -S /tmp/awg/utun3.sock ]] || fail "UAPI sockets"
@@ -243,26 +250,14 @@ case_standins() {
     [[ ! -e $TARVEX_SIM_STATE/interfaces/utun3 ]] || fail "utun3 left on the simulated Mac"
 
     # wireguard-go ending by itself ends the tunnel program, which lets its name go.
-    rm -f /tmp/awg/amn0.name
-    WG_TUN_NAME_FILE=/tmp/awg/amn0.name "$amneziawg" -f utun3 &
-    pid=$!
-    for ((i = 0; i < 100; i++)); do
-        [[ -s /tmp/awg/amn0.name ]] && break
-        sleep 0.05
-    done
+    start_tunnel_standin utun3
     kill -TERM "$(pgrep -P "$pid")"
     wait "$pid"
     (($? == 1)) || fail "the stand-in did not fail when wireguard-go ended"
     [[ ! -e $TARVEX_SIM_STATE/interfaces/utun3 ]] || fail "utun3 left after wireguard-go ended"
 
     # Killed outright, it still takes wireguard-go and the link with it.
-    rm -f /tmp/awg/amn0.name
-    WG_TUN_NAME_FILE=/tmp/awg/amn0.name "$amneziawg" -f utun3 &
-    pid=$!
-    for ((i = 0; i < 100; i++)); do
-        [[ -s /tmp/awg/amn0.name ]] && break
-        sleep 0.05
-    done
+    start_tunnel_standin utun3
     kill -KILL "$pid"
     wait "$pid" 2>/dev/null
     for ((i = 0; i < 40; i++)); do
