@@ -13,6 +13,8 @@ packages=(
   qml6-module-qt-labs-settings qml6-module-qttest
   # the macOS sandbox and the real-tunnel tests
   util-linux iproute2 iputils-ping procps wireguard-go wireguard-tools
+  # the macOS packaging checks (property lists, shell scripts)
+  python3 shellcheck
 )
 
 missing=()
