@@ -3,9 +3,6 @@
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
-#include <QtQml/qqmlextensionplugin.h>
-
-Q_IMPORT_QML_PLUGIN(vpn_clientPlugin)
 
 int main(int argc, char *argv[])
 {
