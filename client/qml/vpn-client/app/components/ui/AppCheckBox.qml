@@ -67,8 +67,6 @@ Item {
     }
 
     MouseArea {
-        id: mouseArea
-
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
         onClicked: mouse => {

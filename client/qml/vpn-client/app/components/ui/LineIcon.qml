@@ -1,4 +1,5 @@
 import QtQuick
+import "../../.."
 
 // A line icon drawn on a 24-unit grid with round caps and joins, scaled to the
 // item's size; the line width is given in pixels, whatever the scale.
@@ -6,7 +7,7 @@ Canvas {
     id: icon
 
     property string name: ""
-    property color color: "#aaaab2"
+    property color color: Themes.textSecondary
     property real lineWidth: 2
 
     implicitWidth: 22

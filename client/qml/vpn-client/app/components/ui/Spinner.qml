@@ -1,11 +1,12 @@
 import QtQuick
+import "../../.."
 
 // An open arc that turns while it runs. The arc is painted once; turning it is a
 // rotation of the item, so a running spinner costs no repaint per step.
 Item {
     id: spinner
 
-    property color color: "#2dd4bf"
+    property color color: Themes.accent
     property real lineWidth: 2
     property bool running: visible
     // Current turn in radians, advanced 0.18 every 16 ms and kept within [0, 2π).
