@@ -3,13 +3,10 @@
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
-#include <QtQml/qqmlextensionplugin.h>
 
 #ifdef Q_OS_MACOS
 #include "macdaemonservice.h"
 #endif
-
-Q_IMPORT_QML_PLUGIN(vpn_clientPlugin)
 
 int main(int argc, char *argv[])
 {
