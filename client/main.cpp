@@ -6,6 +6,7 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(vpn_clientPlugin)
+Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
 
 int main(int argc, char *argv[])
 {
