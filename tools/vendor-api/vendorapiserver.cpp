@@ -155,8 +155,12 @@ void VendorApiServer::missingHandler(const QHttpServerRequest &request, QTcpSock
 void VendorApiServer::respond(const QHttpServerRequest &request, QHttpServerResponder &responder)
 {
     const Reply reply = dispatch(request);
-    qCInfo(lcVendorApi).noquote() << "[VendorApiServer]" << methodName(request.method())
-                                  << request.url().path() << reply.status;
+    // A top-up link is as good as a password for the balance: its token stays out.
+    QString path = request.url().path();
+    if (path.startsWith(QLatin1String("/topup/")))
+        path = QStringLiteral("/topup/...");
+    qCInfo(lcVendorApi).noquote() << "[VendorApiServer]" << methodName(request.method()) << path
+                                  << reply.status;
     const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
     if (reply.status == 204)
         responder.write(status);
