@@ -128,6 +128,14 @@ private:
     bool sendVerificationCode(const VendorDatabase::User &user);
     void deliver(const QString &email, const QString &kind, const QString &secret);
     void checkPassword(const QJsonObject &body, QJsonObject &errors);
+    // ownerId: the account that may already have the e-mail (0: none).
+    void checkNameAndEmail(const QJsonObject &body, qint64 ownerId, QJsonObject &errors,
+                           QString &name, QString &email);
+    // Nothing when the password is the account's; else the reply: 422 with the text
+    // under field, or 429 while the account's e-mail is locked.
+    std::optional<Reply> checkCurrentPassword(const VendorDatabase::User &user,
+                                              const QString &password, const QString &field,
+                                              const QString &wrongText);
     static QString emailFrom(const QJsonObject &body);
     static bool isEmail(const QString &email);
 

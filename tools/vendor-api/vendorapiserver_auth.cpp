@@ -49,21 +49,45 @@ void VendorApiServer::checkPassword(const QJsonObject &body, QJsonObject &errors
         addError(errors, QStringLiteral("password_confirmation"), tr("Пароли не совпадают"));
 }
 
-VendorApiServer::Reply VendorApiServer::registerAccount(Request &request)
+void VendorApiServer::checkNameAndEmail(const QJsonObject &body, qint64 ownerId,
+                                        QJsonObject &errors, QString &name, QString &email)
 {
-    QJsonObject errors;
-    const QString name = request.body.value(QStringLiteral("name")).toString().trimmed();
-    const QString email = emailFrom(request.body);
+    name = body.value(QStringLiteral("name")).toString().trimmed();
+    email = emailFrom(body);
     if (name.isEmpty())
         addError(errors, QStringLiteral("name"), tr("Введите имя"));
     else if (name.size() > MaxNameLength)
         addError(errors, QStringLiteral("name"), tr("Имя слишком длинное"));
-    if (email.isEmpty())
+    if (email.isEmpty()) {
         addError(errors, QStringLiteral("email"), tr("Введите email"));
-    else if (!isEmail(email))
+    } else if (!isEmail(email)) {
         addError(errors, QStringLiteral("email"), tr("Введите корректный email"));
-    else if (database.userByEmail(email))
+    } else if (const auto owner = database.userByEmail(email); owner && owner->id != ownerId) {
         addError(errors, QStringLiteral("email"), tr("Этот email уже зарегистрирован"));
+    }
+}
+
+std::optional<VendorApiServer::Reply>
+VendorApiServer::checkCurrentPassword(const VendorDatabase::User &user, const QString &password,
+                                      const QString &field, const QString &wrongText)
+{
+    // A stolen token must not become a way to guess the password.
+    if (throttle.isLocked(user.email))
+        return failure(429, tr("Слишком много попыток входа. Попробуйте позже"));
+    if (VendorCrypto::verifyPassword(user.passwordHash, password))
+        return std::nullopt;
+    throttle.recordFailure(user.email);
+    QJsonObject errors;
+    addError(errors, field, wrongText);
+    return invalid(errors);
+}
+
+VendorApiServer::Reply VendorApiServer::registerAccount(Request &request)
+{
+    QJsonObject errors;
+    QString name;
+    QString email;
+    checkNameAndEmail(request.body, 0, errors, name, email);
     checkPassword(request.body, errors);
     if (request.body.value(QStringLiteral("agree_with_personal_agreement")) != QJsonValue(true))
         addError(errors, QStringLiteral("agree_with_personal_agreement"),
@@ -123,8 +147,8 @@ VendorApiServer::Reply VendorApiServer::session(const VendorDatabase::User &user
                                                 int status)
 {
     const QString token = VendorCrypto::randomToken();
-    const QString device = deviceName.trimmed().isEmpty() ? QStringLiteral("unknown")
-                                                          : deviceName.trimmed().left(100);
+    const QString device =
+        deviceName.trimmed().isEmpty() ? QStringLiteral("unknown") : deviceName.trimmed().left(100);
     if (!database.addToken(user.id, VendorCrypto::tokenHash(token), device))
         return storageFailure();
     return success(message,

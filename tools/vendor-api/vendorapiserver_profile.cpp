@@ -55,20 +55,9 @@ VendorApiServer::Reply VendorApiServer::showProfile(Request &request)
 VendorApiServer::Reply VendorApiServer::updateProfile(Request &request)
 {
     QJsonObject errors;
-    const QString name = request.body.value(QStringLiteral("name")).toString().trimmed();
-    const QString email = emailFrom(request.body);
-    if (name.isEmpty())
-        addError(errors, QStringLiteral("name"), tr("Введите имя"));
-    else if (name.size() > 255)
-        addError(errors, QStringLiteral("name"), tr("Имя слишком длинное"));
-    if (email.isEmpty()) {
-        addError(errors, QStringLiteral("email"), tr("Введите email"));
-    } else if (!isEmail(email)) {
-        addError(errors, QStringLiteral("email"), tr("Введите корректный email"));
-    } else if (const auto owner = database.userByEmail(email);
-               owner && owner->id != request.user.id) {
-        addError(errors, QStringLiteral("email"), tr("Этот email уже зарегистрирован"));
-    }
+    QString name;
+    QString email;
+    checkNameAndEmail(request.body, request.user.id, errors, name, email);
     if (!errors.isEmpty())
         return invalid(errors);
 
@@ -91,14 +80,10 @@ VendorApiServer::Reply VendorApiServer::updatePassword(Request &request)
     checkPassword(request.body, errors);
     if (!errors.isEmpty())
         return invalid(errors);
-    // A stolen token must not become a way to guess the password.
-    if (throttle.isLocked(request.user.email))
-        return failure(429, tr("Слишком много попыток входа. Попробуйте позже"));
-    if (!VendorCrypto::verifyPassword(request.user.passwordHash, current)) {
-        throttle.recordFailure(request.user.email);
-        addError(errors, QStringLiteral("current_password"), tr("Неверный текущий пароль"));
-        return invalid(errors);
-    }
+    if (const auto refusal =
+            checkCurrentPassword(request.user, current, QStringLiteral("current_password"),
+                                 tr("Неверный текущий пароль")))
+        return *refusal;
     const QString hash = VendorCrypto::hashPassword(
         request.body.value(QStringLiteral("password")).toString(), settings.cheapPasswordHashing);
     // Every other session ends; this one stays signed in.
@@ -116,13 +101,9 @@ VendorApiServer::Reply VendorApiServer::deleteProfile(Request &request)
         addError(errors, QStringLiteral("password"), tr("Введите текущий пароль"));
         return invalid(errors);
     }
-    if (throttle.isLocked(request.user.email))
-        return failure(429, tr("Слишком много попыток входа. Попробуйте позже"));
-    if (!VendorCrypto::verifyPassword(request.user.passwordHash, password)) {
-        throttle.recordFailure(request.user.email);
-        addError(errors, QStringLiteral("password"), tr("Неверный пароль"));
-        return invalid(errors);
-    }
+    if (const auto refusal = checkCurrentPassword(
+            request.user, password, QStringLiteral("password"), tr("Неверный пароль")))
+        return *refusal;
     if (!database.deleteUser(request.user.id))
         return storageFailure();
     return success(tr("Профиль удален"));
