@@ -13,6 +13,19 @@ namespace {
 
 const QString ApiPrefix = QStringLiteral("/api/v1");
 
+QHash<QByteArray, QByteArray> headersOf(const QHttpServerRequest &request)
+{
+    QHash<QByteArray, QByteArray> headers;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    const auto pairs = request.headers().toListOfPairs();
+#else
+    const auto pairs = request.headers();
+#endif
+    for (const auto &pair : pairs)
+        headers.insert(pair.first.toLower(), pair.second);
+    return headers;
+}
+
 } // namespace
 
 QString VendorApiServer::methodName(QHttpServerRequest::Method method)
@@ -36,23 +49,6 @@ QString VendorApiServer::methodName(QHttpServerRequest::Method method)
         return QStringLiteral("OTHER");
     }
 }
-
-namespace {
-
-QHash<QByteArray, QByteArray> headersOf(const QHttpServerRequest &request)
-{
-    QHash<QByteArray, QByteArray> headers;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-    const auto pairs = request.headers().toListOfPairs();
-#else
-    const auto pairs = request.headers();
-#endif
-    for (const auto &pair : pairs)
-        headers.insert(pair.first.toLower(), pair.second);
-    return headers;
-}
-
-} // namespace
 
 VendorApiServer::VendorApiServer(const Settings &settings, QObject *parent)
     : QAbstractHttpServer(parent)
@@ -177,7 +173,6 @@ VendorApiServer::Reply VendorApiServer::dispatch(const QHttpServerRequest &httpR
     Request request;
     request.method = methodName(httpRequest.method());
     request.path = path.mid(ApiPrefix.size());
-    request.query = httpRequest.query();
     request.headers = headersOf(httpRequest);
     request.rawBody = httpRequest.body();
     // The form in which clients that can only POST ask for another method.

@@ -9,9 +9,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QUrl>
-#include <QUrlQuery>
-
-#include <functional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcVendorApi)
 
@@ -72,9 +69,8 @@ protected:
 private:
     struct Request
     {
-        QString method; // after X-HTTP-Method-Override
-        QString path;   // below /api/v1
-        QUrlQuery query;
+        QString method;                        // after X-HTTP-Method-Override
+        QString path;                          // below /api/v1
         QHash<QByteArray, QByteArray> headers; // names in lower case
         QByteArray rawBody;
         QJsonObject body;

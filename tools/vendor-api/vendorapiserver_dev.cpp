@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QUrlQuery>
 
 namespace {
 
@@ -38,11 +39,7 @@ VendorApiServer::Reply VendorApiServer::dispatchDevelopment(const QHttpServerReq
     if (path == QLatin1String("/dev/requests"))
         return requestLogReply(httpRequest);
     if (path == QLatin1String("/dev/outbox"))
-        return success(QString(), database.outbox(httpRequest.query()
-                                                      .queryItemValue(QStringLiteral("email"),
-                                                                      QUrl::FullyDecoded)
-                                                      .trimmed()
-                                                      .toLower()));
+        return outboxReply(httpRequest);
     if (path == QLatin1String("/dev/reply"))
         return chosenReply(httpRequest);
     if (path.startsWith(QLatin1String("/topup/")))
@@ -82,6 +79,13 @@ VendorApiServer::Reply VendorApiServer::requestLogReply(const QHttpServerRequest
     for (qsizetype i = first; i < requestLog.size(); ++i)
         entries.append(requestLog.at(i));
     return success(QString(), entries);
+}
+
+VendorApiServer::Reply VendorApiServer::outboxReply(const QHttpServerRequest &httpRequest)
+{
+    const QString email =
+        httpRequest.query().queryItemValue(QStringLiteral("email"), QUrl::FullyDecoded);
+    return success(QString(), database.outbox(email.trimmed().toLower()));
 }
 
 VendorApiServer::Reply VendorApiServer::chosenReply(const QHttpServerRequest &httpRequest)
