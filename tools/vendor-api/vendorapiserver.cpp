@@ -1,13 +1,12 @@
 #include "vendorapiserver.h"
 
+#include "tarvexlogging.h"
 #include "vendorcrypto.h"
 
 #include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
-
-Q_LOGGING_CATEGORY(lcVendorApi, "tarvex.vendorapi", QtInfoMsg)
 
 namespace {
 
@@ -155,8 +154,8 @@ void VendorApiServer::respond(const QHttpServerRequest &request, QHttpServerResp
     QString path = request.url().path();
     if (path.startsWith(QLatin1String("/topup/")))
         path = QStringLiteral("/topup/...");
-    qCInfo(lcVendorApi).noquote() << "[VendorApiServer]" << methodName(request.method()) << path
-                                  << reply.status;
+    qCInfo(lcTarvexVendorApi).noquote()
+        << "[VendorApiServer]" << methodName(request.method()) << path << reply.status;
     const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
     if (reply.status == 204)
         responder.write(status);

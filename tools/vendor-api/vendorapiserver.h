@@ -7,10 +7,7 @@
 #include <QAbstractHttpServer>
 #include <QHttpServerRequest>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QUrl>
-
-Q_DECLARE_LOGGING_CATEGORY(lcVendorApi)
 
 class QHttpServerResponder;
 class QTcpServer;

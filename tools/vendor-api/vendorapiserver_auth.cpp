@@ -2,6 +2,7 @@
 
 #include "vendorapiserver.h"
 
+#include "tarvexlogging.h"
 #include "vendorcrypto.h"
 
 #include <QDir>
@@ -281,6 +282,6 @@ void VendorApiServer::deliver(const QString &email, const QString &kind, const Q
                 .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate), email, kind, secret)
                 .toUtf8());
     }
-    qCInfo(lcVendorApi).noquote() << "[VendorApiServer] outbox:" << kind << "for" << email << ":"
-                                  << secret;
+    qCInfo(lcTarvexVendorApi).noquote()
+        << "[VendorApiServer] outbox:" << kind << "for" << email << ":" << secret;
 }

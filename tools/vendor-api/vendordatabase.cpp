@@ -1,6 +1,6 @@
 #include "vendordatabase.h"
 
-#include "vendorapiserver.h"
+#include "tarvexlogging.h"
 
 #include <QDir>
 #include <QJsonObject>
@@ -105,7 +105,7 @@ bool VendorDatabase::run(QSqlQuery &query, const QString &sql, const QVariantLis
     if (query.exec())
         return true;
     error = query.lastError().text();
-    qCWarning(lcVendorApi) << "[VendorDatabase] statement failed:" << error;
+    qCWarning(lcTarvexVendorApi) << "[VendorDatabase] statement failed:" << error;
     return false;
 }
 
