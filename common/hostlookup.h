@@ -13,9 +13,9 @@ class HostLookup
 public:
     HostLookup() = delete;
 
-    // The addresses of host, or none with the reason in error. The calling thread's events
-    // are processed while it waits, as during the tunnel program's start. A deadline that
-    // has passed fails at once without asking the resolver.
+    // The addresses of host in the resolver's order, or none with the reason in error.
+    // Blocks the calling thread until the answer or the deadline, whichever comes first;
+    // a deadline that has passed fails at once without asking the resolver.
     static QList<QHostAddress> resolve(const QString &host, const QDeadlineTimer &deadline,
                                        QString *error);
 };
