@@ -3,6 +3,7 @@
 #include "macvpnbackend.h"
 #include "peercredentials.h"
 #include "secretmasker.h"
+#include "tarvexconfig.h"
 #include "tarvexlogging.h"
 #include "vpnserviceprotocol.h"
 
@@ -211,6 +212,12 @@ QJsonObject MacVpnServiceServer::handleRequest(const QJsonObject &request, uint 
 
     if (command == QLatin1String("status"))
         return statusResponse(true, QString());
+
+    // How an updated client recognises an older daemon that launchd kept running. Nothing
+    // else: the reply goes to whoever asks.
+    if (command == QLatin1String("version"))
+        return {{QStringLiteral("ok"), true},
+                {QStringLiteral("version"), QString::fromLatin1(Tarvex::Version)}};
 
     const bool changesTunnel =
         command == QLatin1String("connect") || command == QLatin1String("disconnect");

@@ -1,3 +1,4 @@
+#include "daemonversioncheck.h"
 #include "fakeservicedaemon.h"
 #include "macvpnserviceclientbackend.h"
 #include "vpnconfigfixture.h"
@@ -304,6 +305,44 @@ private slots:
         QVERIFY(!log.contains(
             VpnConfigFixture::sampleLastConfig().value("client_priv_key").toString()));
         QVERIFY(!log.contains(vpnUrl.mid(6, 40)));
+    }
+
+    // How the client tells, at start, whether the daemon is the one it came with.
+    void daemonVersion_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<FakeServiceDaemon::Answer>("answer");
+        QTest::addColumn<DaemonVersionCheck::Verdict>("verdict");
+
+        using Answer = FakeServiceDaemon::Answer;
+        using Verdict = DaemonVersionCheck::Verdict;
+        const auto version = [](const QString &version) {
+            QJsonObject reply = FakeServiceDaemon::okReply("connected");
+            reply.insert("version", version);
+            return FakeServiceDaemon::reply(reply);
+        };
+        QTest::newRow("same version") << true << version("1.4.0") << Verdict::Current;
+        QTest::newRow("other version") << true << version("1.3.9") << Verdict::Outdated;
+        QTest::newRow("daemon older than the request")
+            << true
+            << FakeServiceDaemon::reply(
+                   FakeServiceDaemon::failReply("connected", "unknown command"))
+            << Verdict::Outdated;
+        QTest::newRow("busy daemon") << true << Answer{Answer::Silent, {}} << Verdict::NotRunning;
+        QTest::newRow("no daemon") << false << Answer{} << Verdict::NotRunning;
+    }
+
+    void daemonVersion()
+    {
+        QFETCH(bool, running);
+        QFETCH(FakeServiceDaemon::Answer, answer);
+        QFETCH(DaemonVersionCheck::Verdict, verdict);
+
+        FakeServiceDaemon daemon;
+        daemon.setAnswer("version", answer);
+        if (!running)
+            daemon.stop();
+        QCOMPARE(DaemonVersionCheck::check(QuickBackend(), "1.4.0"), verdict);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "macvpnserviceserver.h"
+#include "tarvexconfig.h"
 #include "vpnserviceprotocol.h"
 
 #include <QFile>
@@ -155,6 +156,8 @@ private slots:
         const QJsonObject tooSlow = reply("disconnected", "Запрос к службе VPN не получен вовремя");
 
         QTest::newRow("status") << request("status") << reply("disconnected");
+        QTest::newRow("version") << request("version")
+                                 << QJsonObject{{"ok", true}, {"version", Tarvex::Version}};
         QTest::newRow("unknown command")
             << request("reboot") << reply("disconnected", "unknown command");
         QTest::newRow("truncated json")
