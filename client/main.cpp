@@ -3,10 +3,13 @@
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QtQml/qqmlextensionplugin.h>
 
 #ifdef Q_OS_MACOS
 #include "macdaemonservice.h"
 #endif
+
+Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
 
 int main(int argc, char *argv[])
 {

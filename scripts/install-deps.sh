@@ -15,6 +15,8 @@ packages=(
   qml6-module-qtqml
   # a font with Cyrillic for the offscreen tests and screenshots
   fonts-dejavu-core
+  # the local vendor API: HTTP server (it needs WebSockets), SQLite storage, libsodium
+  qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libsodium-dev
   # the macOS sandbox and the real-tunnel tests
   util-linux iproute2 iputils-ping procps wireguard-go wireguard-tools
   # the macOS packaging checks (property lists, shell scripts)

@@ -1,13 +1,16 @@
+// The one Qt Quick Test runner: every static QML module of the client is linked in, and
+// each suite is a folder of tst_*.qml files given with -input (tarvex_add_quick_test).
+
 #include "cliententry.h"
 #include "quicktestsupport.h"
 
 #include <QQmlContext>
 #include <QQmlEngine>
-#include <QtQuickTest/quicktest.h>
+#include <QtQml/qqmlextensionplugin.h>
+#include <QtQuickTest>
 
-// The runner of every Qt Quick Test suite: the client's QML modules are linked in,
-// the program's identity is the client's (settings land where the client's do, under
-// the test's own XDG_CONFIG_HOME), and each test file's engine sees TestSupport.
+Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
+
 class QuickTestSetup : public QObject
 {
     Q_OBJECT
@@ -15,21 +18,19 @@ class QuickTestSetup : public QObject
 public slots:
     void applicationAvailable()
     {
+        // Settings land where the client's do, under the test's own XDG_CONFIG_HOME.
         ClientEntry::setApplicationIdentity();
-        m_support = new QuickTestSupport(this);
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        // Static QML modules live in the resources; 6.4 does not look there by itself.
+        // Static modules live in the resources; 6.4 does not look there by itself.
         engine->addImportPath(QStringLiteral("qrc:/"));
-        engine->rootContext()->setContextProperty(QStringLiteral("TestSupport"), m_support);
+        engine->rootContext()->setContextProperty(QStringLiteral("TestSupport"),
+                                                  new QuickTestSupport(engine));
     }
-
-private:
-    QuickTestSupport *m_support = nullptr;
 };
 
-QUICK_TEST_MAIN_WITH_SETUP(tarvex_quick, QuickTestSetup)
+QUICK_TEST_MAIN_WITH_SETUP(tarvex_quick_tests, QuickTestSetup)
 
 #include "quicktestmain.moc"

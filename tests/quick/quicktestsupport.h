@@ -1,10 +1,20 @@
 #pragma once
 
+#include "vendorapiprocess.h"
+
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QUrl>
+#include <QVariantList>
 
-// Helpers the Qt Quick Test suites reach as the context property "TestSupport".
+class StallingHttpServer;
+
+// What Qt Quick tests cannot do themselves, published to them as "TestSupport": run
+// tarvex-vendor-api on a free port with a temporary data folder, read its outbox and
+// the requests it received, and make servers that stall or ports that refuse. Every
+// call blocks until it is done; URLs are returned without a trailing slash.
 //
 // While it exists, links the interface opens (Qt.openUrlExternally, which goes through
 // QDesktopServices::openUrl) are recorded here instead of starting a browser.
@@ -17,6 +27,28 @@ public:
     explicit QuickTestSupport(QObject *parent = nullptr);
     ~QuickTestSupport() override;
 
+    // The vendor API's root URL ("http://127.0.0.1:PORT"), empty (and a warning) when
+    // it did not start. Started once; later calls return the running one.
+    Q_INVOKABLE QString startVendorApi();
+    Q_INVOKABLE void stopVendorApi();
+    // The same data folder again; the port may change.
+    Q_INVOKABLE QString restartVendorApi();
+
+    // The last limit requests under /api/v1 (all when limit < 0), oldest first, as the
+    // server received them: method, path, query, headers (names in lower case), body.
+    Q_INVOKABLE QVariantList requestLog(int limit = -1);
+    Q_INVOKABLE void clearRequestLog();
+    // The e-mail messages to one address, oldest first ("kind", "code" or "token").
+    Q_INVOKABLE QVariantList outbox(const QString &email);
+
+    // A server that accepts and never answers (answerAfterMs < 0), or answers
+    // {"success":true,"data":"late"} after answerAfterMs; its root URL.
+    Q_INVOKABLE QString startStallingServer(int answerAfterMs = -1);
+    // Connections accepted by all stalling servers so far.
+    Q_INVOKABLE int stalledConnections() const;
+    // A port on 127.0.0.1 where nothing listens; its root URL.
+    Q_INVOKABLE QString closedPortUrl() const;
+
     QStringList openedUrls() const { return m_openedUrls; }
     Q_INVOKABLE void clearOpenedUrls();
 
@@ -28,5 +60,11 @@ signals:
     void openedUrlsChanged();
 
 private:
+    QByteArray fetch(const QByteArray &method, const QString &path);
+
+    QTemporaryDir dataFolder;
+    VendorApiProcess vendorApi;
+    QNetworkAccessManager network;
+    QList<StallingHttpServer *> stallingServers;
     QStringList m_openedUrls;
 };

@@ -18,11 +18,14 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QQmlEngine>
+#include <QtQml/qqmlextensionplugin.h>
 #include <QQmlError>
 #include <QQuickView>
 #include <QSize>
 #include <QTextStream>
 #include <QTimer>
+
+Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
 
 namespace {
 

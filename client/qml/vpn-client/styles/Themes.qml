@@ -1,6 +1,7 @@
 pragma Singleton
 
 import QtQuick
+import App.Api
 
 QtObject {
     // window and surfaces
@@ -42,7 +43,7 @@ QtObject {
     readonly property string appName: "Tarvex VPN"
 
     // The vendor's website, on the organisation domain the program was built for.
-    readonly property string websiteUrl: "https://" + Qt.application.domain
+    readonly property string websiteUrl: BuildConfig.websiteUrl
     readonly property string offerUrl: websiteUrl + "/offer"
     readonly property string privacyPolicyUrl: websiteUrl + "/personal-agreement"
 }
