@@ -14,8 +14,8 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QTimer>
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <csignal>
