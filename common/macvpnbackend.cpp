@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "configvaluevalidator.h"
 #include "tarvexlogging.h"
 
 MacVpnBackend::MacVpnBackend(QObject *parent)
@@ -87,6 +88,16 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
         setError(unsafe);
         return;
     }
+    // Equally before anything starts: these values become arguments of root's commands,
+    // and every split entry costs a lookup and a route.
+    const int splitEntries = splitSettings.enabled ? int(splitSettings.entries.size()) : 0;
+    const QString invalid =
+        ConfigValueValidator::check(config, clientIpv4(config), endpointHost(config), splitEntries);
+    if (!invalid.isEmpty()) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] config refused" << invalid;
+        setError(invalid);
+        return;
+    }
 
     const QString tunnelBinary = findTunnelBinary();
     if (tunnelBinary.isEmpty()) {
@@ -121,6 +132,7 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
         return;
     }
 
+    lookupDeadline.setRemainingTime(LookupBudgetMs);
     if (!configureRoutes(config)) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureRoutes failed" << lastErrorText;
         cleanup();

@@ -183,6 +183,47 @@ private slots:
         QCOMPARE(fake->connects + fake->disconnects, 0);
     }
 
+    // Idle or half-sent connections beyond the limits are answered "busy" and closed at
+    // once; those held never stop the next client once they are gone.
+    void connectionLimits_data()
+    {
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<int>("perUser");
+        QTest::addColumn<QByteArray>("heldBytes"); // what each of the two held ones sent
+        QTest::addColumn<bool>("busy");
+
+        const QByteArray partial = "{\"command\":\"status\"" + QByteArray(580, ' ');
+        QTest::newRow("room left") << 3 << 3 << QByteArray() << false;
+        QTest::newRow("one user's share taken") << 10 << 2 << QByteArray() << true;
+        QTest::newRow("all taken") << 2 << 10 << QByteArray() << true;
+        QTest::newRow("buffers full") << 10 << 10 << partial << true;
+    }
+
+    void connectionLimits()
+    {
+        QFETCH(int, connections);
+        QFETCH(int, perUser);
+        QFETCH(QByteArray, heldBytes);
+        QFETCH(bool, busy);
+        server->setConnectionLimits(connections, perUser);
+        server->setMaxBufferedBytes(1200);
+
+        std::unique_ptr<QLocalSocket> held[] = {send(heldBytes), send(heldBytes)};
+        QTest::qWait(100); // both accepted, their bytes read
+        // The third sends as much again; with the buffers full that alone is too much.
+        const auto third = send(heldBytes.isEmpty() ? request("status") : heldBytes);
+        const QJsonObject expected =
+            busy ? reply("disconnected", "Служба VPN перегружена: слишком много одновременных "
+                                         "запросов. Повторите позже")
+                 : reply("disconnected");
+        QCOMPARE(onlyReply(third.get()), expected);
+
+        for (auto &socket : held)
+            socket->abort();
+        QTest::qWait(50); // the server sees them go
+        QCOMPARE(exchange(request("status")), reply("disconnected"));
+    }
+
     void peerIsReportedOnlyWhileConnected()
     {
         QCOMPARE(exchange(request("connect", peer(1))), reply("connected", {}, peer(1)));
