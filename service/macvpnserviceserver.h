@@ -35,6 +35,10 @@ public:
     // Time a connection has, from being accepted, to deliver its complete request line.
     void setRequestTimeoutMs(int milliseconds);
 
+    // Ends the event loop (SIGTERM). A connect that is running is finished, undone, and its
+    // client told so, first.
+    void stop();
+
 private:
     void handleNewConnection();
     void handleReadyRead(QLocalSocket *socket);
@@ -43,6 +47,8 @@ private:
     QJsonObject handleRequest(const QJsonObject &request);
     QJsonObject statusResponse(bool ok, const QString &error) const;
     void writeResponse(QLocalSocket *socket, const QJsonObject &response);
+
+    QJsonObject undoConnectForStop();
 
     void takeRequest(QLocalSocket *socket);
     void rejectRequest(QLocalSocket *socket, const QString &error);
@@ -55,4 +61,5 @@ private:
     int requestTimeoutMs = DefaultRequestTimeoutMs;
     // True while the backend runs a connect: its tunnel wait lets other requests in.
     bool connectInProgress = false;
+    bool stopRequested = false;
 };

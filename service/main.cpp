@@ -14,10 +14,9 @@ int main(int argc, char *argv[])
     // Quitting the loop (rather than dying) lets the server and its backend be destroyed,
     // and the backend's destructor undoes whatever the tunnel changed.
     TerminationSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &TerminationSignalWatcher::terminationRequested, &app,
-                     &QCoreApplication::quit);
-
     MacVpnServiceServer server;
+    QObject::connect(&signalWatcher, &TerminationSignalWatcher::terminationRequested, &server,
+                     &MacVpnServiceServer::stop);
     if (!server.start())
         return 1;
     return app.exec();
