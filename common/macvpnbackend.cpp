@@ -4,7 +4,10 @@
 
 MacVpnBackend::MacVpnBackend(QObject *parent)
     : PlatformVpnBackend(parent)
-{}
+{
+    connect(&tunnelProcess, &QProcess::started, this, &MacVpnBackend::recordTunnelPid);
+    connect(&tunnelProcess, &QProcess::finished, this, &MacVpnBackend::handleTunnelFinished);
+}
 
 MacVpnBackend::~MacVpnBackend()
 {
@@ -58,11 +61,11 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config)
     connectVpn(config, QVariantMap());
 }
 
-void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap &peer)
+void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantMap &peer)
 {
     qCInfo(lcTarvexBackend).nospace()
-        << "[MacVpnBackend] connectVpn start container=" << config.container
-        << " protocol=" << config.protocolName << " host=" << endpointHost(config);
+        << "[MacVpnBackend] connectVpn start container=" << requested.container
+        << " protocol=" << requested.protocolName << " host=" << endpointHost(requested);
 
     splitSettings = splitTunnelFromPeer(peer);
     setError(QString());
@@ -83,10 +86,14 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
     // Checked before anything starts: a control character in a value copied into the
     // UAPI request would add lines of its own to the tunnel's configuration.
     QString unsafe;
-    if (!uapiConfigIsSafe(config, &unsafe)) {
+    if (!uapiConfigIsSafe(requested, &unsafe)) {
         setError(unsafe);
         return;
     }
+
+    ParsedVpnConfig config = requested;
+    if (!resolveEndpoint(&config))
+        return;
 
     const QString tunnelBinary = findTunnelBinary();
     if (tunnelBinary.isEmpty()) {
@@ -96,8 +103,14 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
     }
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] amneziawg-go found" << tunnelBinary;
 
+    if (!recordTunnel(tunnelBinary))
+        return;
     if (!startTunnelProcess()) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] startTunnelProcess failed" << lastErrorText;
+        cleanup();
+        return;
+    }
+    if (!recordTunnel(tunnelBinary)) {
         cleanup();
         return;
     }
@@ -161,4 +174,6 @@ void MacVpnBackend::cleanup()
     flushDnsCache();
     interfaceName.clear();
     serverHost.clear();
+    // Only now is there nothing left that a daemon started after a crash would have to undo.
+    removeRecoveryJournal();
 }

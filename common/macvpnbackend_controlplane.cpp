@@ -235,10 +235,10 @@ void MacVpnBackend::installControlPlaneBypass(const QString &gateway)
         if (pinned.contains(text))
             continue;
         QString routeError;
-        if (!runCommand(QStringLiteral("/sbin/route"),
-                        {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-host"), text,
-                         gateway},
-                        nullptr, &routeError, CommandTimeoutMs)) {
+        if (!addRecordedRoute(RouteEntry{QStringLiteral("inet"), text, QStringLiteral("-host")},
+                              {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-host"),
+                               text, gateway},
+                              &routeError)) {
             qCWarning(lcTarvexBackend)
                 << "[MacVpnBackend] control-plane route failed" << text << routeError.trimmed();
             continue;
@@ -302,6 +302,9 @@ void MacVpnBackend::pinControlPlaneHosts(const QStringList &addresses)
         content.append('\n');
     content.append(block);
 
+    // Recorded before it is written, so that a daemon started after a crash removes it.
+    if (!recordHostsBlock())
+        return;
     QString error;
     if (!writeHostsFile(path, content, &error)) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] unable to write hosts file" << error;

@@ -73,9 +73,12 @@ struct Rig
 
     QString content() const { return QString::fromUtf8(bytes()); }
 
-    // Gives the directory and the hosts file to the unprivileged user (when root).
+    // Gives the directory and the hosts file to the unprivileged user (when root), and
+    // the recovery journal's folder, which must be its own.
     void handOver(mode_t directoryMode, mode_t fileMode)
     {
+        const QByteArray journal = QFile::encodeName(backend.journalDirectory.path());
+        QVERIFY(::geteuid() != 0 || ::chown(journal.constData(), NobodyId, NobodyId) == 0);
         for (const QString &name : {dir.path(), path}) {
             const QByteArray native = QFile::encodeName(name);
             QVERIFY(::geteuid() != 0 || ::chown(native.constData(), NobodyId, NobodyId) == 0);
