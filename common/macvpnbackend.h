@@ -23,18 +23,9 @@ class MacVpnBackend : public PlatformVpnBackend
     Q_OBJECT
 
 public:
-    // One route this backend installed, exactly as passed to /sbin/route.
-    struct RouteEntry
-    {
-        QString family; // "inet" or "inet6"
-        QString destination;
-        QString type; // "-host" or "-net"
-
-        friend bool operator==(const RouteEntry &a, const RouteEntry &b)
-        {
-            return a.family == b.family && a.destination == b.destination && a.type == b.type;
-        }
-    };
+    // One route this backend installed, exactly as passed to /sbin/route: what the
+    // recovery journal records of it.
+    using RouteEntry = RecoveryJournal::Route;
 
     // The split-tunnelling settings of the connection being made. After reading,
     // mode is 1 or 2, or enabled is false and mode is 0.

@@ -14,11 +14,6 @@ const QString KillProgram = QStringLiteral("/bin/kill");
 constexpr int StopWaitMs = 5000;
 constexpr int StopPollMs = 50;
 
-RecoveryJournal::Route journalRoute(const MacVpnBackend::RouteEntry &route)
-{
-    return {route.family, route.destination, route.type};
-}
-
 } // namespace
 
 void MacVpnBackend::recoverFromJournal()
@@ -70,7 +65,7 @@ void MacVpnBackend::replayRecoveryJournal(const RecoveryJournal::Contents &left,
     for (auto it = left.routes.crbegin(); it != left.routes.crend(); ++it) {
         qCInfo(lcTarvexBackend) << "[MacVpnBackend] recovery: delete route" << it->family
                                 << it->type << it->destination;
-        deleteRoute({it->family, it->destination, it->type});
+        deleteRoute(*it);
     }
 
     for (const RecoveryJournal::DnsServers &dns : left.dnsServers) {
@@ -161,7 +156,7 @@ void MacVpnBackend::recordTunnelPid()
 bool MacVpnBackend::addRecordedRoute(const RouteEntry &route, const QStringList &arguments,
                                      QString *error)
 {
-    if (!journal.addRoute(journalRoute(route))) {
+    if (!journal.addRoute(route)) {
         qCWarning(lcTarvexBackend)
             << "[MacVpnBackend] recovery journal not written" << journal.errorString();
         if (error)
@@ -172,7 +167,7 @@ bool MacVpnBackend::addRecordedRoute(const RouteEntry &route, const QStringList 
         return true;
     // Never added, so never ours to delete: the route that stands there (a static route,
     // another tunnel's) belongs to someone else.
-    if (!journal.removeRoute(journalRoute(route)))
+    if (!journal.removeRoute(route))
         qCWarning(lcTarvexBackend)
             << "[MacVpnBackend] recovery journal not written" << journal.errorString();
     return false;

@@ -17,7 +17,7 @@
 class RecoveryJournal
 {
 public:
-    // A route to delete again, as it was given to /sbin/route.
+    // A route to delete again, as it was given to /sbin/route (MacVpnBackend::RouteEntry).
     struct Route
     {
         QString family; // "inet" or "inet6"
