@@ -7,6 +7,12 @@
 
 #include <QThread>
 
+namespace {
+// How long the interface may block for a worker thread to stop: long enough for one that
+// is idle in its event loop, far shorter than a request that waits for the daemon.
+constexpr int WorkerStopWaitMs = 1000;
+} // namespace
+
 AmneziaConnector::AmneziaConnector(QObject *parent)
     : VpnConnector(parent)
 {}
@@ -117,11 +123,20 @@ void AmneziaConnector::clearBackend()
 
     disconnect(oldBackend, nullptr, this, nullptr);
     if (oldThread) {
-        // No time limit: a request in progress ends by itself within the backend's
-        // own waits, and the backend must not outlive the thread it runs on.
         oldThread->quit();
-        oldThread->wait();
-        delete oldThread;
+        if (oldThread->wait(WorkerStopWaitMs)) {
+            delete oldThread;
+            return;
+        }
+        // A request is still running (a connect may wait a minute for the daemon); the
+        // interface must not freeze for it. The thread goes on alone and is deleted once
+        // it has finished, the backend with it.
+        // Also reached from the destructor, where logPrefix() is no longer there.
+        qCWarning(lcTarvexClient) << "[AmneziaConnector] worker still busy; released unfinished";
+        oldThread->setParent(nullptr);
+        connect(oldThread, &QThread::finished, oldThread, &QObject::deleteLater);
+        if (oldThread->isFinished())
+            oldThread->deleteLater();
     } else {
         oldBackend->deleteLater();
     }

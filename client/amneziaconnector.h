@@ -17,7 +17,8 @@ class AmneziaConnector : public VpnConnector
 
 public:
     explicit AmneziaConnector(QObject *parent = nullptr);
-    // Stops the worker thread and waits for it, even in the middle of a request.
+    // Stops the worker thread; one still in the middle of a request is left to finish on
+    // its own rather than waited for.
     ~AmneziaConnector() override;
 
     bool canHandle(const QVariantMap &peer) const override;

@@ -1,11 +1,14 @@
 #include "macvpnserviceclientbackend.h"
 
+#include "peercredentials.h"
 #include "tarvexlogging.h"
 #include "vpnserviceprotocol.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
+
+#include <unistd.h>
 
 namespace {
 constexpr int ConnectTimeoutMs = 3000;
@@ -31,6 +34,40 @@ QString redactedForLog(QJsonObject message)
         message.insert(PeerKey, peer);
     }
     return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
+// Why the socket did not connect, in words a person can act on; Qt's own texts
+// ("Invalid name" for a missing file) say nothing to a user.
+QString connectFailureText(const QLocalSocket &socket, const QString &path)
+{
+    switch (socket.error()) {
+    case QLocalSocket::ServerNotFoundError:
+        return MacVpnServiceClientBackend::tr("сервис не запущен: сокета %1 нет").arg(path);
+    case QLocalSocket::ConnectionRefusedError:
+        // A refused connection on an existing file is a daemon that died and left its
+        // socket behind; only restarting it as root helps.
+        if (QFileInfo::exists(path))
+            return MacVpnServiceClientBackend::tr(
+                "socket сервиса есть, но сервис не запущен. Перезапустите сервис через sudo");
+        return MacVpnServiceClientBackend::tr("сервис не запущен: сокета %1 нет").arg(path);
+    case QLocalSocket::SocketAccessError:
+        return MacVpnServiceClientBackend::tr("нет доступа к сокету сервиса %1").arg(path);
+    case QLocalSocket::SocketTimeoutError:
+        return MacVpnServiceClientBackend::tr("сервис не принял соединение за %1 с")
+            .arg(ConnectTimeoutMs / 1000);
+    default:
+        return MacVpnServiceClientBackend::tr("не удалось соединиться с сервисом: %1")
+            .arg(socket.errorString());
+    }
+}
+
+QString readFailureText(const QString &readError, int timeoutMs)
+{
+    if (readError == VpnServiceProtocol::timeoutError())
+        return MacVpnServiceClientBackend::tr("сервис не ответил за %1 с").arg(timeoutMs / 1000.0);
+    if (readError == VpnServiceProtocol::closedError())
+        return MacVpnServiceClientBackend::tr("сервис закрыл соединение, не ответив на запрос");
+    return MacVpnServiceClientBackend::tr("ответ сервиса не удалось прочитать");
 }
 } // namespace
 
@@ -149,16 +186,24 @@ bool MacVpnServiceClientBackend::sendRequest(const QJsonObject &request, QJsonOb
 
     socket.connectToServer(path, QIODevice::ReadWrite);
     if (!socket.waitForConnected(ConnectTimeoutMs)) {
-        if (errorString) {
-            *errorString = socket.errorString();
-            // A refused connection on an existing file is a daemon that died and left
-            // its socket behind; only restarting it as root helps.
-            if (socket.error() == QLocalSocket::ConnectionRefusedError && QFileInfo::exists(path))
-                *errorString = tr("socket сервиса есть, но сервис не запущен. Перезапустите "
-                                  "сервис через sudo");
-        }
+        if (errorString)
+            *errorString = connectFailureText(socket, path);
         qCWarning(lcTarvexClient) << "[MacVpnServiceClientBackend] service connect failed"
                                   << socket.errorString();
+        return false;
+    }
+
+    // The path lies in /tmp: while the daemon is away any user can listen there.
+    uint serviceUid = 0;
+    const bool known = PeerCredentials::userId(socket.socketDescriptor(), &serviceUid);
+    if (request.value(CommandKey) == QLatin1String("connect") &&
+        (!known || !trustsServiceUser(serviceUid))) {
+        if (errorString)
+            *errorString = tr("сокет %1 открыт не системным сервисом (uid %2), запрос на "
+                              "подключение с ключами не отправлен")
+                               .arg(path, known ? QString::number(serviceUid) : tr("неизвестен"));
+        qCWarning(lcTarvexClient) << "[MacVpnServiceClientBackend] service not trusted"
+                                  << "uid=" << (known ? qint64(serviceUid) : -1);
         return false;
     }
 
@@ -169,7 +214,9 @@ bool MacVpnServiceClientBackend::sendRequest(const QJsonObject &request, QJsonOb
     socket.write(bytes);
     if (!socket.waitForBytesWritten(WriteTimeoutMs)) {
         if (errorString)
-            *errorString = socket.errorString();
+            *errorString = socket.state() == QLocalSocket::ConnectedState
+                               ? tr("сервис не принял запрос за %1 с").arg(WriteTimeoutMs / 1000)
+                               : tr("сервис закрыл соединение, не приняв запрос");
         qCWarning(lcTarvexClient) << "[MacVpnServiceClientBackend] service write failed"
                                   << socket.errorString();
         return false;
@@ -179,7 +226,7 @@ bool MacVpnServiceClientBackend::sendRequest(const QJsonObject &request, QJsonOb
     QString readError;
     if (!VpnServiceProtocol::readMessage(&socket, &reply, &readError, replyTimeoutMs())) {
         if (errorString)
-            *errorString = readError;
+            *errorString = readFailureText(readError, replyTimeoutMs());
         qCWarning(lcTarvexClient) << "[MacVpnServiceClientBackend] service read failed"
                                   << readError;
         return false;
@@ -194,6 +241,11 @@ bool MacVpnServiceClientBackend::sendRequest(const QJsonObject &request, QJsonOb
 int MacVpnServiceClientBackend::replyTimeoutMs() const
 {
     return ReplyTimeoutMs;
+}
+
+bool MacVpnServiceClientBackend::trustsServiceUser(uint uid) const
+{
+    return uid == 0 || uid == uint(::getuid());
 }
 
 void MacVpnServiceClientBackend::setError(const QString &error)

@@ -31,6 +31,10 @@ protected:
     // seconds (tunnel start, routes, DNS), hence a minute; tests override this to
     // exercise a silent daemon without waiting that long.
     virtual int replyTimeoutMs() const;
+    // Whether a connect request, which carries the keys, may go to a daemon running as
+    // uid: root's, or this user's own (a development daemon). Whoever else listens on the
+    // path took it over while the real daemon was away.
+    virtual bool trustsServiceUser(uint uid) const;
 
 private:
     void setError(const QString &error);

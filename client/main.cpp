@@ -5,12 +5,21 @@
 #include <QQmlApplicationEngine>
 #include <QtQml/qqmlextensionplugin.h>
 
-Q_IMPORT_QML_PLUGIN(vpn_clientPlugin)
+#ifdef Q_OS_MACOS
+#include "macdaemonservice.h"
+#endif
+
+Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
 
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     ClientEntry::setApplicationIdentity();
+#ifdef Q_OS_MACOS
+    // Before anything asks the daemon: registered at the first start, replaced after an
+    // update.
+    MacDaemonService::ensureCurrent();
+#endif
 
     // Declared before the engine so that the engine, and every binding to the
     // manager, is gone before the manager is.

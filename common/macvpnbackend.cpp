@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "configvaluevalidator.h"
 #include "tarvexlogging.h"
 
 MacVpnBackend::MacVpnBackend(QObject *parent)
@@ -90,7 +91,19 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
         setError(unsafe);
         return;
     }
+    // Equally before anything starts: these values become arguments of root's commands,
+    // and every split entry costs a lookup and a route.
+    const int splitEntries = splitSettings.enabled ? int(splitSettings.entries.size()) : 0;
+    const QString invalid = ConfigValueValidator::check(requested, clientIpv4(requested),
+                                                        endpointHost(requested), splitEntries);
+    if (!invalid.isEmpty()) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] config refused" << invalid;
+        setError(invalid);
+        return;
+    }
 
+    // The server's name has a lookup budget of its own; the routes' names get theirs below.
+    lookupDeadline.setRemainingTime(LookupBudgetMs);
     ParsedVpnConfig config = requested;
     if (!resolveEndpoint(&config))
         return;
@@ -134,6 +147,7 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
         return;
     }
 
+    lookupDeadline.setRemainingTime(LookupBudgetMs);
     if (!configureRoutes(config)) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureRoutes failed" << lastErrorText;
         cleanup();

@@ -3,6 +3,7 @@
 #include "platformvpnbackend.h"
 #include "recoveryjournal.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QMap>
@@ -37,6 +38,9 @@ public:
     };
 
     static constexpr int CommandTimeoutMs = 5000;
+    // All name lookups of one connect (split entries, the control-plane host) share this
+    // much time: names come from the request, and the resolver has no time-out of its own.
+    static constexpr int LookupBudgetMs = 10000;
 
     explicit MacVpnBackend(QObject *parent = nullptr);
     ~MacVpnBackend() override;
@@ -157,5 +161,7 @@ protected:
     QMap<QString, QStringList> savedDnsServers;
     QProcess tunnelProcess;
     QString tunnelOutput;
+    // Set when a connect's lookups begin; lookupHost() gives up when it has passed.
+    QDeadlineTimer lookupDeadline{QDeadlineTimer::Forever};
     RecoveryJournal journal;
 };

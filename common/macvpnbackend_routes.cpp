@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "configvaluevalidator.h"
 #include "tarvexlogging.h"
 
 namespace {
@@ -29,6 +30,11 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
     const bool splitActive =
         splitSettings.enabled && (splitSettings.mode == 1 || splitSettings.mode == 2);
     const QStringList splitRoutes = splitActive ? splitTunnelRoutes() : QStringList();
+    const QString tooManyRoutes = ConfigValueValidator::checkSplitRoutes(int(splitRoutes.size()));
+    if (!tooManyRoutes.isEmpty()) {
+        setError(tooManyRoutes);
+        return false;
+    }
 
     const QStringList loggedAllowedIps = allowedIps(config);
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] configureRoutes"

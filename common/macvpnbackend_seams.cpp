@@ -1,7 +1,8 @@
 #include "macvpnbackend.h"
 
+#include "hostlookup.h"
+
 #include <QCoreApplication>
-#include <QHostInfo>
 
 namespace {
 constexpr char HostsFilePath[] = "/etc/hosts";
@@ -10,13 +11,7 @@ constexpr char RuntimeDirectory[] = "/tmp/tarvex-client-amneziawg";
 
 QList<QHostAddress> MacVpnBackend::lookupHost(const QString &host, QString *error) const
 {
-    const QHostInfo info = QHostInfo::fromName(host);
-    if (info.error() != QHostInfo::NoError) {
-        if (error)
-            *error = info.errorString();
-        return {};
-    }
-    return info.addresses();
+    return HostLookup::resolve(host, lookupDeadline, error);
 }
 
 QString MacVpnBackend::hostsFilePath() const

@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "runtimedirectoryguard.h"
 #include "tarvexlogging.h"
 
 #include <QCoreApplication>
@@ -66,7 +67,9 @@ bool MacVpnBackend::startTunnelProcess()
 
     runtimeDir = runtimeDirectory();
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] runtime dir" << runtimeDir;
-    if (!QDir().mkpath(runtimeDir)) {
+    QString untrusted;
+    if (!RuntimeDirectoryGuard::prepare(runtimeDir, &untrusted)) {
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] runtime dir unusable" << untrusted;
         setError(tr("Не удалось создать runtime-директорию для VPN"));
         return false;
     }
@@ -129,6 +132,8 @@ QString MacVpnBackend::waitForTunnelName(const QString &nameFile)
 {
     QElapsedTimer timer;
     timer.start();
+    // Each refusal is logged once, not at every poll.
+    QString lastProblem;
     while (tunnelProcess.state() == QProcess::Running) {
         if (timer.elapsed() > NameWaitMs)
             break;
@@ -146,18 +151,23 @@ QString MacVpnBackend::waitForTunnelName(const QString &nameFile)
             qCWarning(lcTarvexBackend).noquote() << "[MacVpnBackend] tunnel stderr =\n" + errors;
         }
 
-        QFile file(nameFile);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            continue;
-        const QString name = QString::fromLocal8Bit(file.readLine()).trimmed();
-        file.close();
-        qCInfo(lcTarvexBackend) << "[MacVpnBackend] name file read" << nameFile
-                                << "ifName=" << name;
+        QString problem;
+        const QString name = RuntimeDirectoryGuard::readInterfaceName(nameFile, &problem);
+        if (!problem.isEmpty() && problem != lastProblem)
+            qCWarning(lcTarvexBackend)
+                << "[MacVpnBackend] name file refused" << nameFile << problem;
+        lastProblem = problem;
         if (name.isEmpty())
             continue;
+        qCInfo(lcTarvexBackend) << "[MacVpnBackend] name file read" << nameFile
+                                << "ifName=" << name;
 
         const QString socketPath = QDir(runtimeDir).filePath(name + QStringLiteral(".sock"));
         qCInfo(lcTarvexBackend) << "[MacVpnBackend] test uapi socket" << socketPath;
+        if (!RuntimeDirectoryGuard::isTrustedSocket(socketPath, &problem)) {
+            qCWarning(lcTarvexBackend) << "[MacVpnBackend] test uapi socket failed" << problem;
+            continue;
+        }
         QLocalSocket probe;
         probe.connectToServer(socketPath, QIODevice::ReadWrite);
         if (probe.waitForConnected(SocketProbeTimeoutMs))

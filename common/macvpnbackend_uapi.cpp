@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "runtimedirectoryguard.h"
 #include "tarvexlogging.h"
 
 #include <QDir>
@@ -95,9 +96,16 @@ QString MacVpnBackend::uapiCommand(const QString &request)
     qCInfo(lcTarvexBackend).noquote()
         << "[MacVpnBackend] uapi command payload =\n" + uapiLogText(request);
 
+    // The request carries the private key: it goes only to a socket of the daemon's own user.
+    const QString socketPath = QDir(runtimeDir).filePath(interfaceName + QStringLiteral(".sock"));
+    QString untrusted;
+    if (!RuntimeDirectoryGuard::isTrustedSocket(socketPath, &untrusted)) {
+        qCWarning(lcTarvexBackend)
+            << "[MacVpnBackend] uapi socket refused" << socketPath << untrusted;
+        return {};
+    }
     QLocalSocket socket;
-    socket.connectToServer(QDir(runtimeDir).filePath(interfaceName + QStringLiteral(".sock")),
-                           QIODevice::ReadWrite);
+    socket.connectToServer(socketPath, QIODevice::ReadWrite);
     if (!socket.waitForConnected(UapiTimeoutMs)) {
         qCWarning(lcTarvexBackend)
             << "[MacVpnBackend] uapi socket connect failed" << socket.errorString();

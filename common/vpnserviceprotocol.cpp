@@ -4,22 +4,32 @@
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QLocalSocket>
 #include <QThread>
 
 namespace {
 constexpr char DefaultSocketPath[] = "/private/tmp/tarvex-client-service.sock";
 constexpr int ReadSliceMs = 100;
 
-// Waits up to sliceMs for the device to become readable. A peer that has closed the
-// connection makes waitForReadyRead return at once; sleeping out the slice keeps the
-// reader polling until its time-out without spinning a core.
+// True when nothing more can arrive: the other end of a local socket has gone and every
+// byte it sent has been read.
+bool peerHasClosed(QIODevice *device)
+{
+    const auto *socket = qobject_cast<QLocalSocket *>(device);
+    return socket && socket->state() == QLocalSocket::UnconnectedState &&
+           socket->bytesAvailable() == 0;
+}
+
+// Waits up to sliceMs for the device to become readable. A device that cannot signal
+// (or has nothing more to say) makes waitForReadyRead return at once; sleeping out the
+// slice keeps the reader polling until its time-out without spinning a core.
 void waitForData(QIODevice *device, qint64 sliceMs)
 {
     if (sliceMs <= 0)
         return;
     QElapsedTimer slice;
     slice.start();
-    if (device && device->waitForReadyRead(int(sliceMs)))
+    if (device && (device->waitForReadyRead(int(sliceMs)) || peerHasClosed(device)))
         return;
     const qint64 rest = sliceMs - slice.elapsed();
     if (rest > 0)
@@ -46,6 +56,7 @@ bool VpnServiceProtocol::readMessage(QIODevice *device, QJsonObject *message, QS
     timer.start();
 
     bool timedOut = false;
+    bool closed = false;
     forever
     {
         if (buffer.contains('\n'))
@@ -58,12 +69,16 @@ bool VpnServiceProtocol::readMessage(QIODevice *device, QJsonObject *message, QS
             buffer.append(device->readAll());
         if (buffer.contains('\n'))
             break;
+        if (peerHasClosed(device)) {
+            closed = true;
+            break;
+        }
         waitForData(device, qMin<qint64>(ReadSliceMs, timeoutMs - timer.elapsed()));
     }
 
-    if (timedOut || !buffer.contains('\n')) {
+    if (timedOut || closed || !buffer.contains('\n')) {
         if (error)
-            *error = QStringLiteral("timeout");
+            *error = closed ? closedError() : timeoutError();
         return false;
     }
 
@@ -78,6 +93,16 @@ bool VpnServiceProtocol::readMessage(QIODevice *device, QJsonObject *message, QS
     if (error)
         *error = parseError.errorString();
     return false;
+}
+
+QString VpnServiceProtocol::timeoutError()
+{
+    return QStringLiteral("timeout");
+}
+
+QString VpnServiceProtocol::closedError()
+{
+    return QStringLiteral("connection closed");
 }
 
 QJsonObject VpnServiceProtocol::parsedConfigToJson(const ParsedVpnConfig &config)

@@ -20,7 +20,12 @@ public:
     // tests, the sandbox and development builds can run a daemon of their own.
     static QString socketPath();
     static QByteArray encodeMessage(const QJsonObject &message);
+    // Fails with timeoutError() when no complete line came in time, with closedError() as
+    // soon as the other end of a local socket has closed without completing one, otherwise
+    // with the JSON parser's text.
     static bool readMessage(QIODevice *device, QJsonObject *message, QString *error, int timeoutMs);
+    static QString timeoutError();
+    static QString closedError();
 
     static QJsonObject parsedConfigToJson(const ParsedVpnConfig &config);
     static ParsedVpnConfig parsedConfigFromJson(const QJsonObject &json);

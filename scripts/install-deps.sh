@@ -11,8 +11,16 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qt-labs-settings qml6-module-qttest
+  # the QtQml module's type descriptions (Timer, the Qt namespace) that qmllint reads
+  qml6-module-qtqml
+  # a font with Cyrillic for the offscreen tests and screenshots
+  fonts-dejavu-core
+  # the local vendor API: HTTP server (it needs WebSockets), SQLite storage, libsodium
+  qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libsodium-dev
   # the macOS sandbox and the real-tunnel tests
   util-linux iproute2 iputils-ping procps wireguard-go wireguard-tools
+  # the macOS packaging checks (property lists, shell scripts)
+  python3 shellcheck
 )
 
 missing=()

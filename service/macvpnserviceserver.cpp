@@ -1,7 +1,9 @@
 #include "macvpnserviceserver.h"
 
 #include "macvpnbackend.h"
+#include "peercredentials.h"
 #include "secretmasker.h"
+#include "tarvexconfig.h"
 #include "tarvexlogging.h"
 #include "vpnserviceprotocol.h"
 
@@ -10,6 +12,8 @@
 #include <QJsonParseError>
 #include <QLocalSocket>
 #include <QTimer>
+
+#include <limits>
 
 #include <unistd.h>
 
@@ -23,6 +27,11 @@ constexpr char BufferProperty[] = "buffer";         // bytes received so far
 constexpr char RequestTakenProperty[] = "request";  // the one request has been read or refused
 constexpr char HandlingProperty[] = "handling";     // the request is being handled right now
 constexpr char RequestTimerName[] = "requestTimer"; // child timer bounding the wait for a line
+constexpr char UidProperty[] = "uid";               // the caller's user id, when the kernel told
+constexpr char AdmittedProperty[] = "admitted";     // counted against the connection limits
+
+// A caller whose user id could not be learnt: never root, never the owner of a peer.
+constexpr uint UnknownUid = std::numeric_limits<uint>::max();
 
 } // namespace
 
@@ -37,6 +46,8 @@ MacVpnServiceServer::MacVpnServiceServer(std::unique_ptr<PlatformVpnBackend> bac
 {
     connect(&localServer, &QLocalServer::newConnection, this,
             &MacVpnServiceServer::handleNewConnection);
+    listenCheck = new QTimer(this);
+    connect(listenCheck, &QTimer::timeout, this, &MacVpnServiceServer::checkListening);
 }
 
 // Members go in reverse order: the peer, then the backend (whose destructor undoes the
@@ -51,6 +62,17 @@ void MacVpnServiceServer::setMaxRequestBytes(qint64 bytes)
 void MacVpnServiceServer::setRequestTimeoutMs(int milliseconds)
 {
     requestTimeoutMs = milliseconds;
+}
+
+void MacVpnServiceServer::setConnectionLimits(int connections, int connectionsPerUser)
+{
+    maxConnections = connections;
+    maxConnectionsPerUser = connectionsPerUser;
+}
+
+void MacVpnServiceServer::setMaxBufferedBytes(qint64 bytes)
+{
+    maxBufferedBytes = bytes;
 }
 
 bool MacVpnServiceServer::start()
@@ -91,6 +113,7 @@ bool MacVpnServiceServer::start()
     if (euid != 0)
         qCWarning(lcTarvexService)
             << "[MacVpnServiceServer] service is not running as root; utun creation may fail";
+    listenCheck->start(ListenCheckIntervalMs);
     return true;
 }
 
@@ -108,6 +131,9 @@ void MacVpnServiceServer::handleNewConnection()
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, socket] { handleRequestTimeout(socket); });
         timer->start(requestTimeoutMs);
+
+        if (!admitConnection(socket))
+            rejectBusy(socket);
     }
 }
 
@@ -131,6 +157,10 @@ void MacVpnServiceServer::handleReadyRead(QLocalSocket *socket)
         return;
     }
     if (lineEnd < 0) {
+        if (!bufferFits(socket, buffer.size())) {
+            rejectBusy(socket);
+            return;
+        }
         socket->setProperty(BufferProperty, buffer);
         return;
     }
@@ -146,8 +176,9 @@ void MacVpnServiceServer::handleReadyRead(QLocalSocket *socket)
     // A connect lets the event loop run while it waits for the tunnel, and this client may
     // hang up meanwhile; the socket must outlive this call, so its deletion waits.
     socket->setProperty(HandlingProperty, true);
+    const uint caller = callerUid(socket);
     const QJsonObject response = parseError.error == QJsonParseError::NoError && document.isObject()
-                                     ? handleRequest(document.object())
+                                     ? handleRequest(document.object(), caller)
                                      : statusResponse(false, parseError.errorString());
     socket->setProperty(HandlingProperty, false);
 
@@ -156,7 +187,7 @@ void MacVpnServiceServer::handleReadyRead(QLocalSocket *socket)
         socket->deleteLater();
         return;
     }
-    writeResponse(socket, response);
+    writeResponse(socket, withPeerFor(caller, response));
 }
 
 void MacVpnServiceServer::handleDisconnected(QLocalSocket *socket)
@@ -174,13 +205,19 @@ void MacVpnServiceServer::handleRequestTimeout(QLocalSocket *socket)
     rejectRequest(socket, tr("Запрос к службе VPN не получен вовремя"));
 }
 
-QJsonObject MacVpnServiceServer::handleRequest(const QJsonObject &request)
+QJsonObject MacVpnServiceServer::handleRequest(const QJsonObject &request, uint callerUid)
 {
     const QString command = request.value(QLatin1String("command")).toString();
     qCInfo(lcTarvexService) << "[MacVpnServiceServer] command" << command;
 
     if (command == QLatin1String("status"))
         return statusResponse(true, QString());
+
+    // How an updated client recognises an older daemon that launchd kept running. Nothing
+    // else: the reply goes to whoever asks.
+    if (command == QLatin1String("version"))
+        return {{QStringLiteral("ok"), true},
+                {QStringLiteral("version"), QString::fromLatin1(Tarvex::Version)}};
 
     const bool changesTunnel =
         command == QLatin1String("connect") || command == QLatin1String("disconnect");
@@ -211,6 +248,7 @@ QJsonObject MacVpnServiceServer::handleRequest(const QJsonObject &request)
 
         if (backend->status() == PlatformVpnBackend::Connected) {
             activePeer = peer;
+            activePeerOwner = callerUid;
             return statusResponse(true, QString());
         }
         return statusResponse(false, backend->lastError());
@@ -221,15 +259,11 @@ QJsonObject MacVpnServiceServer::handleRequest(const QJsonObject &request)
 
 QJsonObject MacVpnServiceServer::statusResponse(bool ok, const QString &error) const
 {
-    const PlatformVpnBackend::Status status = backend->status();
-    QJsonObject response{
+    return QJsonObject{
         {QStringLiteral("ok"), ok},
-        {QStringLiteral("status"), VpnServiceProtocol::statusToString(status)},
+        {QStringLiteral("status"), VpnServiceProtocol::statusToString(backend->status())},
         {QStringLiteral("error"), error.isEmpty() ? backend->lastError() : error},
     };
-    if (status == PlatformVpnBackend::Connected && !activePeer.isEmpty())
-        response.insert(QStringLiteral("peer"), activePeer);
-    return response;
 }
 
 void MacVpnServiceServer::writeResponse(QLocalSocket *socket, const QJsonObject &response)
@@ -256,4 +290,87 @@ void MacVpnServiceServer::rejectRequest(QLocalSocket *socket, const QString &err
 {
     takeRequest(socket);
     writeResponse(socket, statusResponse(false, error));
+}
+
+uint MacVpnServiceServer::callerUid(const QLocalSocket *socket)
+{
+    bool known = false;
+    const uint uid = socket->property(UidProperty).toUInt(&known);
+    return known ? uid : UnknownUid;
+}
+
+bool MacVpnServiceServer::admitConnection(QLocalSocket *socket)
+{
+    uint uid = UnknownUid;
+    if (PeerCredentials::userId(socket->socketDescriptor(), &uid))
+        socket->setProperty(UidProperty, uid);
+
+    // Connections already answered and closing count no more; this one is not counted yet.
+    int open = 0;
+    int openOfUser = 0;
+    const QList<QLocalSocket *> sockets =
+        localServer.findChildren<QLocalSocket *>(Qt::FindDirectChildrenOnly);
+    for (const QLocalSocket *other : sockets) {
+        if (!other->property(AdmittedProperty).toBool() ||
+            other->state() == QLocalSocket::UnconnectedState)
+            continue;
+        ++open;
+        if (callerUid(other) == uid)
+            ++openOfUser;
+    }
+    if (open >= maxConnections || openOfUser >= maxConnectionsPerUser) {
+        qCWarning(lcTarvexService)
+            << "[MacVpnServiceServer] connection refused: busy"
+            << "uid=" << uid << "open=" << open << "openOfUser=" << openOfUser;
+        return false;
+    }
+    socket->setProperty(AdmittedProperty, true);
+    return true;
+}
+
+bool MacVpnServiceServer::bufferFits(const QLocalSocket *socket, qint64 newSize) const
+{
+    qint64 buffered = newSize;
+    const QList<QLocalSocket *> sockets =
+        localServer.findChildren<QLocalSocket *>(Qt::FindDirectChildrenOnly);
+    for (const QLocalSocket *other : sockets) {
+        if (other != socket)
+            buffered += other->property(BufferProperty).toByteArray().size();
+    }
+    if (buffered <= maxBufferedBytes)
+        return true;
+    qCWarning(lcTarvexService) << "[MacVpnServiceServer] request buffers full" << buffered
+                               << "limit=" << maxBufferedBytes << "uid=" << callerUid(socket);
+    return false;
+}
+
+void MacVpnServiceServer::rejectBusy(QLocalSocket *socket)
+{
+    rejectRequest(socket, tr("Служба VPN перегружена: слишком много одновременных запросов. "
+                             "Повторите позже"));
+}
+
+QJsonObject MacVpnServiceServer::withPeerFor(uint callerUid, QJsonObject response) const
+{
+    const bool mayRead =
+        callerUid != UnknownUid && (callerUid == 0 || callerUid == activePeerOwner);
+    if (mayRead && backend->status() == PlatformVpnBackend::Connected && !activePeer.isEmpty())
+        response.insert(QStringLiteral("peer"), activePeer);
+    return response;
+}
+
+void MacVpnServiceServer::checkListening()
+{
+    if (localServer.isListening())
+        return;
+    // Until the path is ours again another user could bind it; start() takes it back
+    // (root may remove any entry of the sticky /tmp), and clients check who listens.
+    if (!listeningLost)
+        qCWarning(lcTarvexService)
+            << "[MacVpnServiceServer] listening socket lost" << localServer.errorString();
+    listeningLost = true;
+    if (!start())
+        return; // tried again at the next check
+    listeningLost = false;
+    qCInfo(lcTarvexService) << "[MacVpnServiceServer] listening again";
 }

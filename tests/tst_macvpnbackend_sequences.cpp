@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -191,6 +192,69 @@ private slots:
                  (QList<PlatformVpnBackend::Status>{PlatformVpnBackend::Disconnecting,
                                                     PlatformVpnBackend::Disconnected}));
         QVERIFY(rig.backend.lastError().isEmpty());
+    }
+
+    // Values that would reach root's commands in a form they do not expect, and split lists
+    // too long to handle in time, are refused before the first change; the limit on resolved
+    // addresses applies once the names are known, still before any route.
+    void unsafeValuesRefusedBeforeAnyChange_data()
+    {
+        QTest::addColumn<QJsonObject>("changes");
+        QTest::addColumn<QStringList>("splitEntries"); // mode 1 when not empty
+        QTest::addColumn<QString>("error");
+
+        const QString invalid = QStringLiteral("Недопустимая конфигурация VPN: поле ");
+        QTest::newRow("dns word") << QJsonObject{{"dns1", "Empty"}} << QStringList()
+                                  << invalid + "dns1 должно быть IPv4- или IPv6-адресом";
+        QTest::newRow("interface as address")
+            << QJsonObject{{"client_ip", "en0/32"}} << QStringList()
+            << invalid + "client_ip должно быть IPv4-адресом";
+        QTest::newRow("mtu option") << QJsonObject{{"mtu", "-1"}} << QStringList()
+                                    << invalid + "mtu должно быть числом от 576 до 9000";
+        QTest::newRow("host option") << QJsonObject{{"hostName", "-interface"}} << QStringList()
+                                     << invalid + "hostName не может начинаться с «-»";
+        QTest::newRow("too many entries")
+            << QJsonObject() << QStringList(257, QStringLiteral("10.1.0.0/16"))
+            << "Слишком много записей раздельного туннелирования: 257, допустимо не больше 256";
+        QTest::newRow("too many addresses")
+            << QJsonObject() << QStringList(2, QStringLiteral("many.example"))
+            << "Слишком много адресов раздельного туннелирования: 1025, допустимо не больше 1024";
+    }
+
+    void unsafeValuesRefusedBeforeAnyChange()
+    {
+        QFETCH(QJsonObject, changes);
+        QFETCH(QStringList, splitEntries);
+        QFETCH(QString, error);
+        Rig rig;
+        QList<QHostAddress> many;
+        for (quint32 i = 0; i < 1025; ++i)
+            many.append(QHostAddress(0x0a400000 + i));
+        rig.backend.hosts.insert(QStringLiteral("many.example"), many);
+
+        ParsedVpnConfig config = sampleConfig(changes);
+        if (changes.contains("dns1"))
+            config.dns1 = changes.value("dns1").toString();
+        if (changes.contains("hostName"))
+            config.hostName = changes.value("hostName").toString();
+        QVariantList entries;
+        for (const QString &entry : std::as_const(splitEntries))
+            entries.append(QVariantMap{{QStringLiteral("value"), entry}});
+        const QVariantMap peer{
+            {QStringLiteral("splitTunnel"), QVariantMap{{QStringLiteral("enabled"), true},
+                                                        {QStringLiteral("mode"), 1},
+                                                        {QStringLiteral("entries"), entries}}}};
+
+        rig.backend.connectVpn(config, splitEntries.isEmpty() ? QVariantMap() : peer);
+        QCOMPARE(rig.backend.status(), PlatformVpnBackend::Error);
+        QCOMPARE(rig.backend.lastError(), error);
+        rig.verifyRestored();
+        const QStringList lines = rig.backend.commandLines();
+        QVERIFY2(lines.filter(QRegularExpression("route -n add|-setdnsservers")).isEmpty(),
+                 qPrintable(lines.join('\n')));
+        // The addresses are known only once the names are resolved, with the tunnel up.
+        if (!error.contains(QStringLiteral("адресов")))
+            QVERIFY(lines.filter(QStringLiteral("/sbin/ifconfig")).isEmpty());
     }
 
     void disconnectWhileDisconnectedChangesNothing()

@@ -1,4 +1,5 @@
 #include "macvpnserviceserver.h"
+#include "tarvexconfig.h"
 #include "vpnserviceprotocol.h"
 
 #include <QFile>
@@ -155,6 +156,8 @@ private slots:
         const QJsonObject tooSlow = reply("disconnected", "Запрос к службе VPN не получен вовремя");
 
         QTest::newRow("status") << request("status") << reply("disconnected");
+        QTest::newRow("version") << request("version")
+                                 << QJsonObject{{"ok", true}, {"version", Tarvex::Version}};
         QTest::newRow("unknown command")
             << request("reboot") << reply("disconnected", "unknown command");
         QTest::newRow("truncated json")
@@ -178,6 +181,47 @@ private slots:
         server->setRequestTimeoutMs(200);
         QCOMPARE(exchange(bytes), expected);
         QCOMPARE(fake->connects + fake->disconnects, 0);
+    }
+
+    // Idle or half-sent connections beyond the limits are answered "busy" and closed at
+    // once; those held never stop the next client once they are gone.
+    void connectionLimits_data()
+    {
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<int>("perUser");
+        QTest::addColumn<QByteArray>("heldBytes"); // what each of the two held ones sent
+        QTest::addColumn<bool>("busy");
+
+        const QByteArray partial = "{\"command\":\"status\"" + QByteArray(580, ' ');
+        QTest::newRow("room left") << 3 << 3 << QByteArray() << false;
+        QTest::newRow("one user's share taken") << 10 << 2 << QByteArray() << true;
+        QTest::newRow("all taken") << 2 << 10 << QByteArray() << true;
+        QTest::newRow("buffers full") << 10 << 10 << partial << true;
+    }
+
+    void connectionLimits()
+    {
+        QFETCH(int, connections);
+        QFETCH(int, perUser);
+        QFETCH(QByteArray, heldBytes);
+        QFETCH(bool, busy);
+        server->setConnectionLimits(connections, perUser);
+        server->setMaxBufferedBytes(1200);
+
+        std::unique_ptr<QLocalSocket> held[] = {send(heldBytes), send(heldBytes)};
+        QTest::qWait(100); // both accepted, their bytes read
+        // The third sends as much again; with the buffers full that alone is too much.
+        const auto third = send(heldBytes.isEmpty() ? request("status") : heldBytes);
+        const QJsonObject expected =
+            busy ? reply("disconnected", "Служба VPN перегружена: слишком много одновременных "
+                                         "запросов. Повторите позже")
+                 : reply("disconnected");
+        QCOMPARE(onlyReply(third.get()), expected);
+
+        for (auto &socket : held)
+            socket->abort();
+        QTest::qWait(50); // the server sees them go
+        QCOMPARE(exchange(request("status")), reply("disconnected"));
     }
 
     void peerIsReportedOnlyWhileConnected()

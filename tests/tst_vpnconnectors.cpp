@@ -5,6 +5,7 @@
 #include "vpnconfigfixture.h"
 #include "vpnconnectorfactory.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QMutex>
 #include <QPointer>
@@ -160,6 +161,27 @@ private slots:
         delete connector;
         QVERIFY(!worker);
         QCOMPARE(daemon.commands(), QStringList{"connect"});
+    }
+
+    // Dropping a connector whose connect still waits for the daemon must not freeze the
+    // interface; the request ends as soon as the daemon goes away, and the thread with it.
+    void droppingABusyConnectorDoesNotBlock()
+    {
+        FakeServiceDaemon daemon;
+        daemon.setAnswer("connect", {FakeServiceDaemon::Answer::Silent, {}});
+        auto *connector = new ObservedConnector;
+        connector->connectPeer(peerFor("amnezia-v1"));
+        QTRY_COMPARE(daemon.commands(), QStringList{"connect"});
+        QPointer<QThread> worker = connector->findChild<QThread *>();
+
+        QElapsedTimer timer;
+        timer.start();
+        delete connector;
+        QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(worker && worker->isRunning());
+
+        daemon.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!worker, 3000);
     }
 
     void noPlatformBackend()

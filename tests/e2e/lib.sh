@@ -278,3 +278,80 @@ knobs() {
         : >"$KNOBS"
     fi
 }
+
+# --- other local users ------------------------------------------------------------------
+
+# Two unprivileged users: nobody plays the attacker, SOMEONE a user whose client connects.
+readonly NOBODY=65534
+readonly SOMEONE=1000
+
+# as_user UID CMD...: CMD as UID with its own group and no other, as any local user runs.
+as_user() {
+    local uid=$1
+    shift
+    setpriv --reuid="$uid" --regid="$uid" --clear-groups -- "$@"
+}
+
+# ctl_as UID ARG...: ctl as that user.
+ctl_as() {
+    local uid=$1
+    shift
+    ctl_output=$(as_user "$uid" "$TARVEX_E2E_CTL" "$@" 2>&1)
+    ctl_status=$?
+}
+
+# attacker ARG...: tarvex-attacker as nobody, in the foreground.
+attacker() {
+    as_user "$NOBODY" "${TARVEX_E2E_ATTACKER:?TARVEX_E2E_ATTACKER is not set}" "$@"
+}
+
+background_pids=()
+
+# in_background OUTPUT UID CMD...: CMD as UID in the background, its output in OUTPUT;
+# returns once it has printed its first line (at most 5 s). stop_background ends them all.
+in_background() {
+    local output=$1 uid=$2
+    shift 2
+    : >"$output"
+    # Started directly, not through as_user: $! must be the program itself, not a subshell
+    # whose end would leave the program running.
+    setpriv --reuid="$uid" --regid="$uid" --clear-groups -- "$@" >"$output" 2>&1 &
+    background_pids+=($!)
+    local attempt
+    for attempt in $(seq 250); do
+        [[ -s $output ]] && return 0
+        sleep 0.02
+    done
+    fail "no word from $* (attempt $attempt)"
+    return 1
+}
+
+stop_background() {
+    local pid
+    for pid in "${background_pids[@]}"; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    background_pids=()
+}
+
+# expect_legitimate_cycle: a client still connects and disconnects, leaving the system
+# as it found it.
+expect_legitimate_cycle() {
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)"
+    expect_connected
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+}
+
+# vpn_config_edited FIXTURE NAME SED-SCRIPT: like vpn_config, with the fixture's JSON
+# changed by SED-SCRIPT first; readable by every user.
+vpn_config_edited() {
+    local json=$WORK/$2.json file=$WORK/$2.vpn
+    sed -e "$3" "$FIXTURES/$1.json" >"$json"
+    "$TARVEX_E2E_ENCODE" "$json" >"$file" || fail "cannot encode $2"
+    chmod a+r "$file"
+    echo "$file"
+}

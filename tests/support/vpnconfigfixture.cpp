@@ -1,18 +1,18 @@
 #include "vpnconfigfixture.h"
 
+#include "vpnconfigencoder.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
 QString VpnConfigFixture::encode(const QJsonObject &document)
 {
-    return encodeBytes(QJsonDocument(document).toJson(QJsonDocument::Compact));
+    return VpnConfigEncoder::encode(document);
 }
 
 QString VpnConfigFixture::encodeBytes(const QByteArray &json)
 {
-    const QByteArray base64 =
-        qCompress(json).toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    return QStringLiteral("vpn://") + QString::fromLatin1(base64);
+    return VpnConfigEncoder::encodeBytes(json);
 }
 
 QJsonObject VpnConfigFixture::awgDocument(const QJsonObject &lastConfig, const QString &container)

@@ -10,7 +10,7 @@ class VpnConfigFixture
 public:
     VpnConfigFixture() = delete;
 
-    // vpn:// + URL-safe base64 (no padding) of Qt's compressed form of the JSON text.
+    // VpnConfigEncoder's encoding, kept here so tests read as fixtures.
     static QString encode(const QJsonObject &document);
     static QString encodeBytes(const QByteArray &json);
 

@@ -6,11 +6,10 @@
 // "last_config" may be written as a JSON object; it is turned into the JSON text the
 // format carries there. Exit codes: 0 success, 1 unreadable or invalid input, 2 usage.
 
-#include "vpnconfigfixture.h"
+#include "vpnconfigencoder.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
@@ -21,32 +20,6 @@ QTextStream &err()
 {
     static QTextStream stream(stderr);
     return stream;
-}
-
-// Every protocol object's "last_config" that is an object becomes compact JSON text.
-QJsonObject withTextLastConfigs(QJsonObject document)
-{
-    QJsonArray containers = document.value(QStringLiteral("containers")).toArray();
-    for (qsizetype i = 0; i < containers.size(); ++i) {
-        QJsonObject container = containers.at(i).toObject();
-        for (auto it = container.begin(); it != container.end(); ++it) {
-            if (!it.value().isObject())
-                continue;
-            QJsonObject protocol = it.value().toObject();
-            const QJsonValue lastConfig = protocol.value(QStringLiteral("last_config"));
-            if (!lastConfig.isObject())
-                continue;
-            protocol.insert(
-                QStringLiteral("last_config"),
-                QString::fromUtf8(
-                    QJsonDocument(lastConfig.toObject()).toJson(QJsonDocument::Compact)));
-            it.value() = protocol;
-        }
-        containers[i] = container;
-    }
-    if (document.contains(QStringLiteral("containers")))
-        document.insert(QStringLiteral("containers"), containers);
-    return document;
 }
 
 } // namespace
@@ -84,6 +57,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    QTextStream(stdout) << VpnConfigFixture::encode(withTextLastConfigs(document.object())) << '\n';
+    QTextStream(stdout) << VpnConfigEncoder::encode(
+                               VpnConfigEncoder::withTextLastConfigs(document.object()))
+                        << '\n';
     return 0;
 }

@@ -4,13 +4,19 @@ import QtQuick.Controls
 ApplicationWindow {
     id: window
 
-    width: 420
-    height: 720
+    width: 430
+    height: 780
+    minimumWidth: 360
+    minimumHeight: 640
     visible: true
-    title: "Tarvex"
+    title: Themes.appName
+    color: Themes.canvas
 
-    Label {
-        anchors.centerIn: parent
-        text: "Tarvex"
+    PagePlaceholder {
+        anchors.fill: parent
+        anchors.margins: Themes.pagePadding
+        heading: Themes.appName
+        subtitle: qsTr("Вход в аккаунт")
+        body: qsTr("Страница входа появится здесь.")
     }
 }

@@ -1,0 +1,36 @@
+// The one Qt Quick Test runner: every static QML module of the client is linked in, and
+// each suite is a folder of tst_*.qml files given with -input (tarvex_add_quick_test).
+
+#include "cliententry.h"
+#include "quicktestsupport.h"
+
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QtQml/qqmlextensionplugin.h>
+#include <QtQuickTest>
+
+Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
+
+class QuickTestSetup : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void applicationAvailable()
+    {
+        // Settings land where the client's do, under the test's own XDG_CONFIG_HOME.
+        ClientEntry::setApplicationIdentity();
+    }
+
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        // Static modules live in the resources; 6.4 does not look there by itself.
+        engine->addImportPath(QStringLiteral("qrc:/"));
+        engine->rootContext()->setContextProperty(QStringLiteral("TestSupport"),
+                                                  new QuickTestSupport(engine));
+    }
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(tarvex_quick_tests, QuickTestSetup)
+
+#include "quicktestmain.moc"

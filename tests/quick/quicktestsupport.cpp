@@ -1,0 +1,139 @@
+#include "quicktestsupport.h"
+
+#include "stallinghttpserver.h"
+
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QUrlQuery>
+
+namespace {
+const char *const capturedSchemes[] = {"http", "https", "mailto"};
+}
+
+QuickTestSupport::QuickTestSupport(QObject *parent)
+    : QObject(parent)
+    , vendorApi(QStringLiteral(TARVEX_VENDOR_API), QStringLiteral(TARVEX_VENDOR_API_SERVERS))
+{
+    for (const char *scheme : capturedSchemes)
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "recordOpenedUrl");
+}
+
+QuickTestSupport::~QuickTestSupport()
+{
+    for (const char *scheme : capturedSchemes)
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+}
+
+void QuickTestSupport::clearOpenedUrls()
+{
+    m_openedUrls.clear();
+    emit openedUrlsChanged();
+}
+
+void QuickTestSupport::recordOpenedUrl(const QUrl &url)
+{
+    m_openedUrls.append(url.toString());
+    emit openedUrlsChanged();
+}
+
+QString QuickTestSupport::startVendorApi()
+{
+    if (vendorApi.isRunning())
+        return vendorApi.rootUrl().toString();
+    if (!dataFolder.isValid() || !vendorApi.start(dataFolder.path())) {
+        qWarning("[QuickTestSupport] %s", qPrintable(vendorApi.errorString()));
+        return QString();
+    }
+    return vendorApi.rootUrl().toString();
+}
+
+void QuickTestSupport::stopVendorApi()
+{
+    vendorApi.stop();
+}
+
+QString QuickTestSupport::restartVendorApi()
+{
+    vendorApi.stop();
+    return startVendorApi();
+}
+
+QVariantList QuickTestSupport::requestLog(int limit)
+{
+    const QString query = limit < 0 ? QString() : QStringLiteral("?limit=%1").arg(limit);
+    return QJsonDocument::fromJson(fetch("GET", QStringLiteral("/dev/requests") + query))
+        .object()
+        .value(QStringLiteral("data"))
+        .toArray()
+        .toVariantList();
+}
+
+void QuickTestSupport::clearRequestLog()
+{
+    fetch("DELETE", QStringLiteral("/dev/requests"));
+}
+
+QVariantList QuickTestSupport::outbox(const QString &email)
+{
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("email"), email);
+    return QJsonDocument::fromJson(
+               fetch("GET", QStringLiteral("/dev/outbox?") + query.toString(QUrl::FullyEncoded)))
+        .object()
+        .value(QStringLiteral("data"))
+        .toArray()
+        .toVariantList();
+}
+
+QString QuickTestSupport::startStallingServer(int answerAfterMs)
+{
+    auto *server = new StallingHttpServer(answerAfterMs, this);
+    if (!server->listen(QHostAddress::LocalHost)) {
+        qWarning("[QuickTestSupport] %s", qPrintable(server->errorString()));
+        delete server;
+        return QString();
+    }
+    stallingServers.append(server);
+    return QStringLiteral("http://127.0.0.1:%1").arg(server->serverPort());
+}
+
+int QuickTestSupport::stalledConnections() const
+{
+    int count = 0;
+    for (const StallingHttpServer *server : stallingServers)
+        count += server->connectionCount();
+    return count;
+}
+
+QString QuickTestSupport::closedPortUrl() const
+{
+    // Free a moment ago; nothing else on this machine races tests for ports.
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return QString();
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+QByteArray QuickTestSupport::fetch(const QByteArray &method, const QString &path)
+{
+    if (!vendorApi.isRunning()) {
+        qWarning("[QuickTestSupport] tarvex-vendor-api is not running");
+        return QByteArray();
+    }
+    QNetworkRequest request(QUrl(vendorApi.rootUrl().toString() + path));
+    request.setTransferTimeout(10000);
+    QNetworkReply *reply = network.sendCustomRequest(request, method);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+    return body;
+}

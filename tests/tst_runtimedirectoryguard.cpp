@@ -1,0 +1,175 @@
+#include "runtimedirectoryguard.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// What another local user might have left at a path before the daemon came: an entry of
+// the given kind. "foreign" entries belong to nobody (65534), which needs root to arrange.
+bool plant(const QString &path, const QString &kind, const QByteArray &content = {})
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (kind == "missing")
+        return true;
+    if (kind.startsWith("dir")) { // dir<mode in octal>
+        return ::mkdir(native.constData(), 0700) == 0 &&
+               ::chmod(native.constData(), mode_t(kind.mid(3).toUInt(nullptr, 8))) == 0;
+    }
+    if (kind == "fifo")
+        return ::mkfifo(native.constData(), 0666) == 0;
+    if (kind == "link") {
+        const QString target = path + ".target";
+        return plant(target, content.isEmpty() ? "dir700" : "file", content) &&
+               QFile::link(target, path);
+    }
+    if (kind == "foreign dir" || kind == "foreign file")
+        return plant(path, kind == "foreign dir" ? "dir700" : "file", content) &&
+               ::chown(native.constData(), 65534, 65534) == 0;
+    QFile file(path); // "file"
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+}
+
+} // namespace
+
+class TestRuntimeDirectoryGuard : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    int serial = 0;
+
+    QString freshPath() { return dir.filePath(QStringLiteral("case%1/run").arg(++serial)); }
+
+    static void skipUnlessRoot(const QString &kind)
+    {
+        if (kind.startsWith("foreign") && ::geteuid() != 0)
+            QSKIP("handing a file to another user needs root");
+    }
+
+private slots:
+    void prepare_data()
+    {
+        QTest::addColumn<QString>("found");
+        QTest::addColumn<bool>("movedAside");
+
+        QTest::newRow("nothing there") << "missing" << false;
+        QTest::newRow("own, private") << "dir700" << false;
+        QTest::newRow("own, readable by all") << "dir755" << false;
+        QTest::newRow("own, group-writable") << "dir770" << true;
+        QTest::newRow("another user's") << "foreign dir" << true;
+        QTest::newRow("link to a private directory") << "link" << true;
+        QTest::newRow("a file") << "file" << true;
+    }
+
+    void prepare()
+    {
+        QFETCH(QString, found);
+        QFETCH(bool, movedAside);
+        skipUnlessRoot(found);
+        const QString path = freshPath();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(plant(path, found));
+
+        QString detail;
+        QVERIFY2(RuntimeDirectoryGuard::prepare(path, &detail), qPrintable(detail));
+        QVERIFY(S_ISDIR(modeOf(path)));
+        if (movedAside || found == "missing")
+            QCOMPARE(modeOf(path) & 07777, mode_t(0700));
+        // The untrusted entry is kept, renamed, with whatever it held; nothing is followed.
+        const QStringList aside =
+            QDir(QFileInfo(path).path())
+                .entryList({"run.untrusted-*"}, QDir::AllEntries | QDir::System);
+        QCOMPARE(aside.size(), movedAside ? 1 : 0);
+        if (found == "link")
+            QVERIFY(S_ISDIR(modeOf(path + ".target")));
+    }
+
+    void readInterfaceName_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("refused"); // a problem is reported
+
+        QTest::newRow("not written yet") << "missing" << QByteArray() << "" << false;
+        QTest::newRow("written empty") << "file" << QByteArray() << "" << false;
+        QTest::newRow("name and line feed")
+            << "file" << QByteArray("utun4\nrest") << "utun4" << false;
+        QTest::newRow("name without line feed")
+            << "file" << QByteArray(" utun12 ") << "utun12" << false;
+        QTest::newRow("a physical interface") << "file" << QByteArray("en0\n") << "" << true;
+        QTest::newRow("an option") << "file" << QByteArray("-a\n") << "" << true;
+        QTest::newRow("FIFO") << "fifo" << QByteArray() << "" << true;
+        QTest::newRow("link to a good file") << "link" << QByteArray("utun4\n") << "" << true;
+        QTest::newRow("directory") << "dir700" << QByteArray() << "" << true;
+        QTest::newRow("another user's file")
+            << "foreign file" << QByteArray("utun4\n") << "" << true;
+    }
+
+    void readInterfaceName()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, name);
+        QFETCH(bool, refused);
+        skipUnlessRoot(kind);
+        const QString file = dir.filePath(QStringLiteral("name%1").arg(++serial));
+        QVERIFY(plant(file, kind, content));
+
+        QString problem;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(RuntimeDirectoryGuard::readInterfaceName(file, &problem), name);
+        QCOMPARE(!problem.isEmpty(), refused);
+        QVERIFY2(timer.elapsed() < 1000, "never waits for a writer");
+    }
+
+    void trustedSocket_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("own socket") << "socket" << true;
+        QTest::newRow("another user's socket") << "foreign socket" << false;
+        QTest::newRow("link to own socket") << "link" << false;
+        QTest::newRow("file") << "file" << false;
+    }
+
+    void trustedSocket()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, trusted);
+        skipUnlessRoot(kind);
+        const QString path = dir.filePath(QStringLiteral("s%1.sock").arg(++serial));
+        QLocalServer server;
+        if (kind.contains("socket") || kind == "link") {
+            QVERIFY(server.listen(kind == "link" ? path + ".real" : path));
+            if (kind == "link")
+                QVERIFY(QFile::link(path + ".real", path));
+            if (kind.startsWith("foreign"))
+                QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        } else {
+            QVERIFY(plant(path, kind));
+        }
+        QString problem;
+        QCOMPARE(RuntimeDirectoryGuard::isTrustedSocket(path, &problem), trusted);
+        QCOMPARE(problem.isEmpty(), trusted);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRuntimeDirectoryGuard)
+#include "tst_runtimedirectoryguard.moc"

@@ -1,0 +1,359 @@
+#include "vendorapiserver.h"
+#include "vendorapitestclient.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Reply = VendorApiTestClient::Reply;
+
+// Accounts, tokens and the HTTP front of the local vendor API, run in-process and
+// driven over real HTTP.
+class TestVendorApiServerAccounts : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<VendorApiServer> server;
+    std::unique_ptr<VendorApiTestClient> client;
+    int accounts = 0;
+
+    QString newEmail() { return QStringLiteral("user%1@example.com").arg(++accounts); }
+
+    QJsonObject registration(const QString &email)
+    {
+        return {{"name", "Анна"},
+                {"email", email},
+                {"password", VendorApiTestClient::Password},
+                {"password_confirmation", VendorApiTestClient::Password},
+                {"agree_with_personal_agreement", true},
+                {"device_name", "vpn-client"}};
+    }
+
+    QJsonObject profile(const QString &token)
+    {
+        return client->api("GET", "/profile", {}, token).data();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        VendorApiServer::Settings settings;
+        settings.dataFolder = dir.filePath("data");
+        settings.serversFile = QStringLiteral(TARVEX_VENDOR_API_SERVERS);
+        settings.cheapPasswordHashing = true;
+        settings.signInLockoutMs = 500;
+        server = std::make_unique<VendorApiServer>(settings);
+        QVERIFY2(server->start(0), qPrintable(server->errorString()));
+        client = std::make_unique<VendorApiTestClient>(server->rootUrl());
+        QVERIFY(!client->registerAccount("taken@example.com").isEmpty());
+    }
+
+    void registrationIsChecked_data()
+    {
+        QTest::addColumn<QJsonObject>("changes");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("message");
+        const auto password = [](const char *text) {
+            return QJsonObject{{"password", text}, {"password_confirmation", text}};
+        };
+        QTest::newRow("valid") << QJsonObject() << 201 << ""
+                               << "";
+        QTest::newRow("password of 12") << password("twelve chars") << 201 << ""
+                                        << "";
+        QTest::newRow("password of 11") << password("eleven char") << 422 << "password"
+                                        << "Пароль должен содержать не менее 12 символов";
+        QTest::newRow("confirmation differs")
+            << QJsonObject{{"password_confirmation", "correct horse batterY"}} << 422
+            << "password_confirmation"
+            << "Пароли не совпадают";
+        QTest::newRow("empty name") << QJsonObject{{"name", "  "}} << 422 << "name"
+                                    << "Введите имя";
+        QTest::newRow("malformed e-mail")
+            << QJsonObject{{"email", "user@localhost"}} << 422 << "email"
+            << "Введите корректный email";
+        QTest::newRow("e-mail taken, other case")
+            << QJsonObject{{"email", " Taken@Example.COM "}} << 422 << "email"
+            << "Этот email уже зарегистрирован";
+        QTest::newRow("agreement not accepted")
+            << QJsonObject{{"agree_with_personal_agreement", "true"}} << 422
+            << "agree_with_personal_agreement"
+            << "Необходимо принять оферту и соглашение";
+    }
+
+    void registrationIsChecked()
+    {
+        QFETCH(QJsonObject, changes);
+        QFETCH(int, status);
+        QFETCH(QString, field);
+        QFETCH(QString, message);
+        QJsonObject body = registration(newEmail());
+        for (auto it = changes.begin(); it != changes.end(); ++it)
+            body.insert(it.key(), it.value());
+        const Reply reply = client->api("POST", "/auth/register", body);
+        QCOMPARE(reply.status, status);
+        if (!field.isEmpty()) {
+            QCOMPARE(reply.json.value("success"), QJsonValue(false));
+            QCOMPARE(reply.json.value("errors").toObject().keys(), QStringList{field});
+            QCOMPARE(reply.fieldError(field), message);
+        }
+    }
+
+    void sessionCarriesTheUserRecordAndOnlyHashesAreStored()
+    {
+        const Reply reply = client->api("POST", "/auth/register", registration(newEmail()));
+        QCOMPARE(reply.status, 201);
+        const QJsonObject data = reply.data();
+        const QString token = data.value("token").toString();
+        QVERIFY(token.size() >= 40);
+        QCOMPARE(data.value("token_type").toString(), "Bearer");
+        const QJsonObject user = data.value("user").toObject();
+        QCOMPARE(user.keys(),
+                 QStringList({"balance", "balanceExpiresAt", "dayWriteOff", "email",
+                              "email_verified_at", "id", "isFirstDevice", "name",
+                              "pricePerDayForFirstDevice", "pricePerDayForNextDevices"}));
+        QVERIFY(user.value("email_verified_at").isNull());
+        QCOMPARE(user.value("isFirstDevice"), QJsonValue(true));
+        QCOMPARE(user.value("balanceExpiresAt").toString(), "-");
+
+        QFile database(dir.filePath("data/vendor-api.sqlite"));
+        QVERIFY(database.open(QIODevice::ReadOnly));
+        const QByteArray bytes = database.readAll();
+        QVERIFY(!bytes.contains(token.toUtf8()));
+        QVERIFY(!bytes.contains(VendorApiTestClient::Password.toUtf8()));
+    }
+
+    void tokensAreChecked_data()
+    {
+        QTest::addColumn<QByteArray>("authorization"); // %1: a valid token
+        QTest::addColumn<bool>("loggedOut");
+        QTest::addColumn<int>("status");
+        QTest::newRow("valid") << QByteArray("Bearer %1") << false << 200;
+        QTest::newRow("scheme in lower case") << QByteArray("bearer %1") << false << 200;
+        QTest::newRow("no header") << QByteArray() << false << 401;
+        QTest::newRow("unknown token") << QByteArray("Bearer AAAA%1") << false << 401;
+        QTest::newRow("other scheme") << QByteArray("Basic %1") << false << 401;
+        QTest::newRow("revoked by logout") << QByteArray("Bearer %1") << true << 401;
+    }
+
+    void tokensAreChecked()
+    {
+        QFETCH(QByteArray, authorization);
+        QFETCH(bool, loggedOut);
+        QFETCH(int, status);
+        const QString email = newEmail();
+        const QString token = client->registerAccount(email);
+        const QString other = client->signIn(email);
+        if (loggedOut)
+            QCOMPARE(client->api("POST", "/auth/logout", {}, token).status, 200);
+        QList<std::pair<QByteArray, QByteArray>> headers;
+        if (!authorization.isEmpty())
+            headers.append(
+                {"Authorization", QString::fromLatin1(authorization).arg(token).toUtf8()});
+        QCOMPARE(client->send("GET", "/api/v1/profile", {}, headers).status, status);
+        // Logging out ends only the session it was sent with.
+        QCOMPARE(client->api("GET", "/profile", {}, other).status, 200);
+    }
+
+    void repeatedWrongPasswordsLockTheAddressForAWhile()
+    {
+        const QString email = newEmail();
+        const QString bystander = newEmail();
+        client->registerAccount(email);
+        client->registerAccount(bystander);
+        for (int attempt = 1; attempt <= 5; ++attempt) {
+            const Reply reply = client->api("POST", "/auth/login",
+                                            {{"email", email}, {"password", "wrong password!"}});
+            QCOMPARE(reply.status, 422);
+            QCOMPARE(reply.fieldError("email"), "Неверный email или пароль");
+        }
+        QCOMPARE(client
+                     ->api("POST", "/auth/login",
+                           {{"email", email}, {"password", VendorApiTestClient::Password}})
+                     .status,
+                 429);
+        QVERIFY(!client->signIn(bystander).isEmpty());
+        QTest::qWait(600);
+        QVERIFY(!client->signIn(email).isEmpty());
+        // An unknown address gets the same answer as a wrong password.
+        const Reply unknown = client->api("POST", "/auth/login",
+                                          {{"email", "nobody@example.com"}, {"password", "x"}});
+        QCOMPARE(unknown.status, 422);
+        QCOMPARE(unknown.fieldError("email"), "Неверный email или пароль");
+    }
+
+    void emailIsVerifiedWithTheCodeFromTheOutbox()
+    {
+        const QString email = newEmail();
+        const QString token = client->registerAccount(email);
+        const QJsonArray outbox = client->outbox(email);
+        QCOMPARE(outbox.size(), 1);
+        const QString code = outbox.first().toObject().value("code").toString();
+        QVERIFY(QRegularExpression("^\\d{6}$").match(code).hasMatch());
+        const QString wrong = code == "000000" ? "000001" : "000000";
+        const auto verify = [&](const QString &text) {
+            return client->api("POST", "/auth/email/verify", {{"code", text}}, token);
+        };
+
+        QCOMPARE(verify(wrong).fieldError("code"), "Неверный код подтверждения");
+        QVERIFY(profile(token).value("email_verified_at").isNull());
+        // Five wrong attempts end the code, even for the right one after them.
+        for (int attempt = 2; attempt <= 5; ++attempt)
+            verify(wrong);
+        QCOMPARE(verify(code).fieldError("code"), "Код подтверждения устарел. Запросите новый код");
+        QCOMPARE(client->api("POST", "/auth/email/resend", {}, token).status, 200);
+        const QString fresh = client->outbox(email).last().toObject().value("code").toString();
+        QCOMPARE(verify(fresh).status, 200);
+        QVERIFY(!profile(token).value("email_verified_at").toString().isEmpty());
+        QCOMPARE(client->api("POST", "/auth/email/resend", {}, token).json.value("message"),
+                 "Email уже подтвержден");
+    }
+
+    void passwordResetSignsOutEverywhereAndWorksOnce()
+    {
+        const QString email = newEmail();
+        const QString token = client->registerAccount(email);
+        QCOMPARE(client->api("POST", "/auth/forgot-password", {{"email", "no@example.com"}}).status,
+                 200);
+        QVERIFY(client->outbox("no@example.com").isEmpty());
+        QCOMPARE(client->api("POST", "/auth/forgot-password", {{"email", email}}).status, 200);
+        const QString resetToken =
+            client->outbox(email).last().toObject().value("token").toString();
+        QVERIFY(resetToken.size() >= 40);
+
+        const QString newPassword = QStringLiteral("a brand new password");
+        QJsonObject reset{{"email", email},
+                          {"token", resetToken + "x"},
+                          {"password", newPassword},
+                          {"password_confirmation", newPassword}};
+        QCOMPARE(client->api("POST", "/auth/reset-password", reset).fieldError("token"),
+                 "Ссылка для сброса пароля недействительна или устарела");
+        reset.insert("token", resetToken);
+        QCOMPARE(client->api("POST", "/auth/reset-password", reset).status, 200);
+        QCOMPARE(client->api("GET", "/profile", {}, token).status, 401);
+        QVERIFY(client->signIn(email).isEmpty());
+        QVERIFY(!client->signIn(email, newPassword).isEmpty());
+        QCOMPARE(client->api("POST", "/auth/reset-password", reset).status, 422);
+    }
+
+    void profileChanges()
+    {
+        const QString email = newEmail();
+        const QString token = client->registerAccount(email);
+        const QString otherSession = client->signIn(email);
+        const QString code = client->outbox(email).first().toObject().value("code").toString();
+        client->api("POST", "/auth/email/verify", {{"code", code}}, token);
+
+        Reply reply = client->api("PATCH", "/profile",
+                                  {{"name", "Анна"}, {"email", "taken@example.com"}}, token);
+        QCOMPARE(reply.fieldError("email"), "Этот email уже зарегистрирован");
+        const QString moved = newEmail();
+        reply = client->api("PATCH", "/profile", {{"name", " Аня "}, {"email", moved}}, token);
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.data().value("name").toString(), "Аня");
+        QVERIFY(reply.data().value("email_verified_at").isNull());
+        QCOMPARE(client->outbox(moved).size(), 1);
+
+        const QString newPassword = QStringLiteral("another long password");
+        QJsonObject change{{"current_password", "not my password"},
+                           {"password", newPassword},
+                           {"password_confirmation", newPassword}};
+        QCOMPARE(
+            client->api("PATCH", "/profile/password", change, token).fieldError("current_password"),
+            "Неверный текущий пароль");
+        change.insert("current_password", VendorApiTestClient::Password);
+        QCOMPARE(client->api("PATCH", "/profile/password", change, token).status, 200);
+        QCOMPARE(client->api("GET", "/profile", {}, token).status, 200);
+        QCOMPARE(client->api("GET", "/profile", {}, otherSession).status, 401);
+    }
+
+    void accountDeletionNeedsThePasswordAndTakesEverything()
+    {
+        const QString email = newEmail();
+        const QString token = client->registerAccount(email);
+        QCOMPARE(client->api("POST", "/peers", {{"country_id", 1}, {"name", "Дом"}}, token).status,
+                 201);
+        const QByteArray bearer = "Bearer " + token.toUtf8();
+        const auto deletion = [&](const QByteArray &password, const QByteArray &override) {
+            QList<std::pair<QByteArray, QByteArray>> headers{{"Authorization", bearer}};
+            if (!override.isEmpty())
+                headers.append({"X-HTTP-Method-Override", override});
+            return client->send("POST", "/api/v1/profile", "{\"password\": \"" + password + "\"}",
+                                headers);
+        };
+        QCOMPARE(deletion(VendorApiTestClient::Password.toUtf8(), {}).status, 405);
+        QCOMPARE(deletion("wrong password", "DELETE").fieldError("password"), "Неверный пароль");
+        QCOMPARE(deletion(VendorApiTestClient::Password.toUtf8(), "DELETE").status, 200);
+        QCOMPARE(client->api("GET", "/profile", {}, token).status, 401);
+        const QString again = client->registerAccount(email);
+        QVERIFY(!again.isEmpty());
+        QCOMPARE(client->api("GET", "/peers", {}, again).json.value("data"), QJsonArray());
+    }
+
+    void malformedRequestsGetTheirStatus_data()
+    {
+        const qint64 limit = VendorApiServer::Settings().maxBodyBytes;
+        // A syntactically valid object of exactly the given size.
+        const auto objectOfSize = [](qint64 size) {
+            return "{\"name\":\"" + QByteArray(size - 11, 'a') + "\"}";
+        };
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::newRow("broken JSON")
+            << QByteArray("POST") << "/auth/login" << QByteArray("{\"email\": ") << 400;
+        QTest::newRow("JSON array")
+            << QByteArray("POST") << "/auth/login" << QByteArray("[]") << 400;
+        QTest::newRow("body at the limit")
+            << QByteArray("POST") << "/auth/login" << objectOfSize(limit) << 422;
+        QTest::newRow("body over the limit")
+            << QByteArray("POST") << "/auth/login" << objectOfSize(limit + 1) << 413;
+        QTest::newRow("unknown path") << QByteArray("GET") << "/nothing" << QByteArray() << 404;
+        QTest::newRow("unknown method") << QByteArray("PUT") << "/peers" << QByteArray() << 405;
+        QTest::newRow("token needed first")
+            << QByteArray("POST") << "/peers" << QByteArray("{") << 401;
+    }
+
+    void malformedRequestsGetTheirStatus()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        const Reply reply = client->send(method, "/api/v1" + path, body);
+        QCOMPARE(reply.status, status);
+        QCOMPARE(reply.json.value("success"), QJsonValue(false));
+        QVERIFY(!reply.json.value("message").toString().isEmpty());
+    }
+
+    void garbageOnTheSocketLeavesTheServerAnswering_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("binary") << QByteArray("\x00\xff\x13\x37\r\n\r\n", 8);
+        QTest::newRow("no request line") << QByteArray("\r\n\r\n\r\n");
+        QTest::newRow("lying length")
+            << QByteArray("POST /api/v1/auth/login HTTP/1.1\r\nContent-Length: -5\r\n\r\n{}");
+        QTest::newRow("endless header")
+            << QByteArray("GET / HTTP/1.1\r\nX: ") + QByteArray(200000, 'x');
+    }
+
+    void garbageOnTheSocketLeavesTheServerAnswering()
+    {
+        QFETCH(QByteArray, bytes);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(server->rootUrl().port()));
+        socket.write(bytes);
+        // The server lives in this thread: waiting here lets it read the bytes.
+        QTest::qWait(100);
+        QCOMPARE(client->api("GET", "/countries").status, 401);
+    }
+};
+
+QTEST_MAIN(TestVendorApiServerAccounts)
+#include "tst_vendorapiserver_accounts.moc"
