@@ -63,8 +63,6 @@ kill_connect_at() {
     kill -KILL "$daemon_pid"
     wait "$daemon_pid" 2>/dev/null
     daemon_pid=""
-    # The client would wait for its reply until its own time-out.
-    kill "$connect_pid" 2>/dev/null
     wait "$connect_pid"
     for attempt in $(seq 100); do
         standins_running || break
