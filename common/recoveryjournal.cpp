@@ -196,6 +196,15 @@ RecoveryJournal::State RecoveryJournal::read(Contents *contents)
     QFile file(filePath());
     if (!file.exists())
         return State::Missing;
+    // What the journal names is done as root: one that someone else could have written
+    // is not followed.
+    const QFileInfo folder(directory);
+    if (!isOwnFolder(folder))
+        return State::Damaged;
+    if (folder.permissions().testAnyFlags(QFile::WriteGroup | QFile::WriteOther)) {
+        lastError = QStringLiteral("%1 is writable by other users").arg(directory);
+        return State::Damaged;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         lastError = file.errorString();
         return State::Damaged;
@@ -294,6 +303,21 @@ bool RecoveryJournal::write(const Contents &next)
     return true;
 }
 
+bool RecoveryJournal::isOwnFolder(const QFileInfo &info)
+{
+    if (info.isSymLink() || !info.isDir()) {
+        lastError = QStringLiteral("%1 is not a folder").arg(directory);
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    if (info.ownerId() != ::geteuid()) {
+        lastError = QStringLiteral("%1 belongs to user %2").arg(directory).arg(info.ownerId());
+        return false;
+    }
+#endif
+    return true;
+}
+
 // Only root may read or change what the journal tells the daemon to run at its next
 // start, so the folder is made the daemon's own and closed to everyone else.
 bool RecoveryJournal::prepareDirectory()
@@ -307,16 +331,8 @@ bool RecoveryJournal::prepareDirectory()
         }
         info.refresh();
     }
-    if (info.isSymLink() || !info.isDir()) {
-        lastError = QStringLiteral("%1 is not a folder").arg(directory);
+    if (!isOwnFolder(info))
         return false;
-    }
-#ifdef Q_OS_UNIX
-    if (info.ownerId() != ::geteuid()) {
-        lastError = QStringLiteral("%1 belongs to user %2").arg(directory).arg(info.ownerId());
-        return false;
-    }
-#endif
     const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     if (info.permissions().testAnyFlags(others) && !QFile::setPermissions(directory, OwnerOnly)) {

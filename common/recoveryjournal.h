@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -94,6 +95,7 @@ public:
 private:
     bool write(const Contents &next);
     bool prepareDirectory();
+    bool isOwnFolder(const QFileInfo &info);
 
     QString directory;
     Contents current;

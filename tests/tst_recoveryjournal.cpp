@@ -96,7 +96,8 @@ private slots:
     }
 
     // Every change is the whole journal on disk at once, in a folder closed to others; a
-    // folder that is a link or another user's is refused, and nothing changes.
+    // folder that is a link or another user's is refused, and nothing changes. A journal
+    // that others could have written is not followed.
     void writtenWholeInAPrivateFolder()
     {
         QTemporaryDir dir;
@@ -112,6 +113,8 @@ private slots:
         QVERIFY(journal.addDnsServers("Wi-Fi", {"192.168.1.1"}));
         QVERIFY(journal.addDnsServers("Wi-Fi", {"10.8.0.1"})); // the first record stands
         QVERIFY(::chmod(native.constData(), 0777) == 0);
+        QCOMPARE(journal.read(&read), RecoveryJournal::State::Damaged); // not followed
+        QVERIFY(read.isEmpty());
         QVERIFY(journal.setHostsBlock());
         QCOMPARE(modeOf(folder), mode_t(0700));
         QCOMPARE(journal.read(&read), RecoveryJournal::State::Complete);
