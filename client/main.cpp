@@ -10,6 +10,7 @@
 #endif
 
 Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
+Q_IMPORT_QML_PLUGIN(App_StoresPlugin)
 
 int main(int argc, char *argv[])
 {

@@ -10,6 +10,7 @@
 #include <QtQuickTest>
 
 Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
+Q_IMPORT_QML_PLUGIN(App_StoresPlugin)
 
 class QuickTestSetup : public QObject
 {

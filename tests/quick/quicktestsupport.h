@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QVariantList>
+#include <QVariantMap>
 
 class StallingHttpServer;
 
@@ -48,6 +49,12 @@ public:
     Q_INVOKABLE int stalledConnections() const;
     // A port on 127.0.0.1 where nothing listens; its root URL.
     Q_INVOKABLE QString closedPortUrl() const;
+
+    // What the daemon makes of a peer's "splitTunnel" map: the peer crosses the wire as
+    // JSON and the real backend reads it, resolving names from hosts (name: [addresses])
+    // rather than the system. { enabled, mode, entries, routes }.
+    Q_INVOKABLE QVariantMap splitTunnelAsDaemonReads(const QVariantMap &peer,
+                                                     const QVariantMap &hosts) const;
 
     QStringList openedUrls() const { return m_openedUrls; }
     Q_INVOKABLE void clearOpenedUrls();
