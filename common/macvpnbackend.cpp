@@ -5,7 +5,10 @@
 
 MacVpnBackend::MacVpnBackend(QObject *parent)
     : PlatformVpnBackend(parent)
-{}
+{
+    connect(&tunnelProcess, &QProcess::started, this, &MacVpnBackend::recordTunnelPid);
+    connect(&tunnelProcess, &QProcess::finished, this, &MacVpnBackend::handleTunnelFinished);
+}
 
 MacVpnBackend::~MacVpnBackend()
 {
@@ -59,11 +62,11 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config)
     connectVpn(config, QVariantMap());
 }
 
-void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap &peer)
+void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantMap &peer)
 {
     qCInfo(lcTarvexBackend).nospace()
-        << "[MacVpnBackend] connectVpn start container=" << config.container
-        << " protocol=" << config.protocolName << " host=" << endpointHost(config);
+        << "[MacVpnBackend] connectVpn start container=" << requested.container
+        << " protocol=" << requested.protocolName << " host=" << endpointHost(requested);
 
     splitSettings = splitTunnelFromPeer(peer);
     setError(QString());
@@ -84,20 +87,26 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
     // Checked before anything starts: a control character in a value copied into the
     // UAPI request would add lines of its own to the tunnel's configuration.
     QString unsafe;
-    if (!uapiConfigIsSafe(config, &unsafe)) {
+    if (!uapiConfigIsSafe(requested, &unsafe)) {
         setError(unsafe);
         return;
     }
     // Equally before anything starts: these values become arguments of root's commands,
     // and every split entry costs a lookup and a route.
     const int splitEntries = splitSettings.enabled ? int(splitSettings.entries.size()) : 0;
-    const QString invalid =
-        ConfigValueValidator::check(config, clientIpv4(config), endpointHost(config), splitEntries);
+    const QString invalid = ConfigValueValidator::check(requested, clientIpv4(requested),
+                                                        endpointHost(requested), splitEntries);
     if (!invalid.isEmpty()) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] config refused" << invalid;
         setError(invalid);
         return;
     }
+
+    // The server's name has a lookup budget of its own; the routes' names get theirs below.
+    lookupDeadline.setRemainingTime(LookupBudgetMs);
+    ParsedVpnConfig config = requested;
+    if (!resolveEndpoint(&config))
+        return;
 
     const QString tunnelBinary = findTunnelBinary();
     if (tunnelBinary.isEmpty()) {
@@ -107,8 +116,14 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &config, const QVariantMap 
     }
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] amneziawg-go found" << tunnelBinary;
 
+    if (!recordTunnel(tunnelBinary))
+        return;
     if (!startTunnelProcess()) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] startTunnelProcess failed" << lastErrorText;
+        cleanup();
+        return;
+    }
+    if (!recordTunnel(tunnelBinary)) {
         cleanup();
         return;
     }
@@ -173,4 +188,6 @@ void MacVpnBackend::cleanup()
     flushDnsCache();
     interfaceName.clear();
     serverHost.clear();
+    // Only now is there nothing left that a daemon started after a crash would have to undo.
+    removeRecoveryJournal();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platformvpnbackend.h"
+#include "recoveryjournal.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -15,24 +16,17 @@
 // the system's own commands, recording every change so that cleanup() can undo it.
 //
 // Every external effect goes through a protected virtual (runCommand, lookupHost,
-// hostsFilePath, runtimeDirectory, applicationDirPath) so tests can replace it.
+// hostsFilePath, runtimeDirectory, applicationDirPath) so tests can replace it. Before
+// each change to the system, what undoes it is written to a recovery journal, which a
+// daemon started after a crash replays (recoverFromJournal).
 class MacVpnBackend : public PlatformVpnBackend
 {
     Q_OBJECT
 
 public:
-    // One route this backend installed, exactly as passed to /sbin/route.
-    struct RouteEntry
-    {
-        QString family; // "inet" or "inet6"
-        QString destination;
-        QString type; // "-host" or "-net"
-
-        friend bool operator==(const RouteEntry &a, const RouteEntry &b)
-        {
-            return a.family == b.family && a.destination == b.destination && a.type == b.type;
-        }
-    };
+    // One route this backend installed, exactly as passed to /sbin/route: what the
+    // recovery journal records of it.
+    using RouteEntry = RecoveryJournal::Route;
 
     // The split-tunnelling settings of the connection being made. After reading,
     // mode is 1 or 2, or enabled is false and mode is 0.
@@ -60,6 +54,11 @@ public:
     // Outside macOS the backend only touches the system inside the development
     // sandbox, which marks itself with TARVEX_SANDBOX=1.
     static bool systemChangesAllowed();
+
+    // Undoes whatever an earlier daemon that died recorded in the recovery journal, then
+    // removes it; a journal that cannot be read is kept aside under another name. Run
+    // once at start, before any client is served.
+    void recoverFromJournal();
 
 protected:
     // Status and error bookkeeping.
@@ -133,6 +132,24 @@ protected:
     // Undoes everything a connection set up.
     void cleanup();
 
+    // Server endpoint.
+    bool resolveEndpoint(ParsedVpnConfig *config);
+    bool addServerRoute(const QString &server, const QString &gateway, QString *error);
+    QString defaultIpv6Gateway() const;
+
+    // Recovery journal and the watch on the tunnel program.
+    bool recordTunnel(const QString &program);
+    void recordTunnelPid();
+    bool addRecordedRoute(const RouteEntry &route, const QStringList &arguments, QString *error);
+    void deleteRoute(const RouteEntry &route);
+    bool recordDnsServers(const QString &service, const QStringList &servers);
+    bool recordHostsBlock();
+    void removeRecoveryJournal();
+    void replayRecoveryJournal(const RecoveryJournal::Contents &left, bool damaged);
+    void stopLeftoverTunnel(qint64 pid, const QString &program);
+    bool leftoverTunnelRunning(qint64 pid, const QString &program) const;
+    void handleTunnelFinished(int exitCode, QProcess::ExitStatus exitStatus);
+
     Status currentStatus = Disconnected;
     QString lastErrorText;
     QString runtimeDir;
@@ -146,4 +163,5 @@ protected:
     QString tunnelOutput;
     // Set when a connect's lookups begin; lookupHost() gives up when it has passed.
     QDeadlineTimer lookupDeadline{QDeadlineTimer::Forever};
+    RecoveryJournal journal;
 };

@@ -26,6 +26,19 @@ bool isRoute(const QString &route, QAbstractSocket::NetworkLayerProtocol family,
     return address.protocol() == family;
 }
 
+// The "gateway:" line of "route -n get"; empty when there is none.
+QString gatewayLine(const QString &output)
+{
+    const QStringList lines = output.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QString trimmed = line.trimmed();
+        // Only the first colon separates the label: an IPv6 gateway keeps its own.
+        if (trimmed.startsWith(QLatin1String("gateway:")))
+            return trimmed.mid(trimmed.indexOf(QLatin1Char(':')) + 1).trimmed();
+    }
+    return {};
+}
+
 } // namespace
 
 QString MacVpnBackend::defaultGateway() const
@@ -35,15 +48,18 @@ QString MacVpnBackend::defaultGateway() const
                     {QStringLiteral("-n"), QStringLiteral("get"), QStringLiteral("default")},
                     &output, nullptr, CommandTimeoutMs))
         return {};
+    return gatewayLine(output);
+}
 
-    const QStringList lines = output.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QString trimmed = line.trimmed();
-        // Only the first colon separates the label: an IPv6 gateway keeps its own.
-        if (trimmed.startsWith(QLatin1String("gateway:")))
-            return trimmed.mid(trimmed.indexOf(QLatin1Char(':')) + 1).trimmed();
-    }
-    return {};
+QString MacVpnBackend::defaultIpv6Gateway() const
+{
+    QString output;
+    if (!runCommand(QStringLiteral("/sbin/route"),
+                    {QStringLiteral("-n"), QStringLiteral("get"), QStringLiteral("-inet6"),
+                     QStringLiteral("default")},
+                    &output, nullptr, CommandTimeoutMs))
+        return {};
+    return gatewayLine(output);
 }
 
 QStringList MacVpnBackend::allowedIps(const ParsedVpnConfig &config) const

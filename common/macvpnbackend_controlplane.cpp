@@ -16,8 +16,10 @@
 
 namespace {
 
-const QString HostsBeginMarker = QStringLiteral("# BEGIN TARVEX_VPN_CLIENT");
-const QString HostsEndMarker = QStringLiteral("# END TARVEX_VPN_CLIENT");
+// The hosts file is handled as bytes: whatever it holds besides the block (text in another
+// encoding than UTF-8, CRLF line ends) is none of ours and comes back unchanged.
+constexpr char HostsBeginMarker[] = "# BEGIN TARVEX_VPN_CLIENT";
+constexpr char HostsEndMarker[] = "# END TARVEX_VPN_CLIENT";
 
 // The pinned blocks of a hosts file and the marker lines that belong to none.
 struct HostsBlocks
@@ -32,7 +34,7 @@ struct HostsBlocks
 // is a block this program wrote. Anything else (an end line ahead of any begin line,
 // a begin line without an end line after it) was not written by us as it stands, so
 // the text around it belongs to someone else and stays.
-HostsBlocks findHostsBlocks(const QString &content)
+HostsBlocks findHostsBlocks(const QByteArray &content)
 {
     HostsBlocks found;
     qsizetype openStart = -1;
@@ -41,10 +43,11 @@ HostsBlocks findHostsBlocks(const QString &content)
     int lineNumber = 0;
     while (lineStart < content.size()) {
         ++lineNumber;
-        qsizetype lineEnd = content.indexOf(QLatin1Char('\n'), lineStart);
+        qsizetype lineEnd = content.indexOf('\n', lineStart);
         if (lineEnd < 0)
             lineEnd = content.size();
-        const QStringView line = QStringView(content).mid(lineStart, lineEnd - lineStart).trimmed();
+        const QByteArrayView line =
+            QByteArrayView(content).sliced(lineStart, lineEnd - lineStart).trimmed();
         if (line == HostsBeginMarker) {
             if (openStart >= 0)
                 found.strayMarkerLines.append(openLine);
@@ -74,11 +77,11 @@ void warnAboutStrayMarkers(const QString &path, const HostsBlocks &found)
 // Each block goes together with the line feed that ends its end line: pinning added
 // that line feed, so pin followed by unpin gives the file back byte for byte instead of
 // leaving an empty line behind on every machine that ever connected.
-void removeHostsBlocks(QString &content, const HostsBlocks &found)
+void removeHostsBlocks(QByteArray &content, const HostsBlocks &found)
 {
     for (auto it = found.spans.crbegin(); it != found.spans.crend(); ++it) {
         qsizetype end = it->second;
-        if (end < content.size() && content.at(end) == QLatin1Char('\n'))
+        if (end < content.size() && content.at(end) == '\n')
             ++end;
         content.remove(it->first, end - it->first);
     }
@@ -156,9 +159,8 @@ AtomicReplace replaceAtomically(const QString &path, int originalFd, const QByte
 }
 
 // Replaces the hosts file's content, atomically where the file system allows it.
-bool writeHostsFile(const QString &path, const QString &content, QString *error)
+bool writeHostsFile(const QString &path, const QByteArray &data, QString *error)
 {
-    const QByteArray data = content.toUtf8();
 
     // Opening the original for writing (without truncating it) decides whether the file
     // may change at all: a rename would also replace a read-only file in a writable
@@ -233,10 +235,10 @@ void MacVpnBackend::installControlPlaneBypass(const QString &gateway)
         if (pinned.contains(text))
             continue;
         QString routeError;
-        if (!runCommand(QStringLiteral("/sbin/route"),
-                        {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-host"), text,
-                         gateway},
-                        nullptr, &routeError, CommandTimeoutMs)) {
+        if (!addRecordedRoute(RouteEntry{QStringLiteral("inet"), text, QStringLiteral("-host")},
+                              {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-host"),
+                               text, gateway},
+                              &routeError)) {
             qCWarning(lcTarvexBackend)
                 << "[MacVpnBackend] control-plane route failed" << text << routeError.trimmed();
             continue;
@@ -270,12 +272,12 @@ void MacVpnBackend::pinControlPlaneHosts(const QStringList &addresses)
 
     const QString path = hostsFilePath();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         qCWarning(lcTarvexBackend)
             << "[MacVpnBackend] unable to read hosts file" << file.errorString();
         return;
     }
-    QString content = QString::fromUtf8(file.readAll());
+    QByteArray content = file.readAll();
     file.close();
 
     // A block left by a daemon that died is replaced, not doubled.
@@ -283,21 +285,26 @@ void MacVpnBackend::pinControlPlaneHosts(const QStringList &addresses)
     warnAboutStrayMarkers(path, found);
     if (!found.spans.isEmpty()) {
         removeHostsBlocks(content, found);
+        // Trimming takes the last line's end too; it comes back in the file's own style.
+        const QByteArray lineEnd = content.contains("\r\n") ? "\r\n" : "\n";
         content = content.trimmed();
         // A file that held nothing but the block must not start with an empty line.
         if (!content.isEmpty())
-            content.append(QLatin1Char('\n'));
+            content.append(lineEnd);
     }
 
-    QString block = HostsBeginMarker + QLatin1Char('\n');
+    QByteArray block = QByteArray(HostsBeginMarker) + '\n';
     for (const QString &address : addresses)
-        block += address + QLatin1Char('\t') + host + QLatin1Char('\n');
-    block += HostsEndMarker + QLatin1Char('\n');
+        block += address.toUtf8() + '\t' + host.toUtf8() + '\n';
+    block += QByteArray(HostsEndMarker) + '\n';
 
-    if (!content.isEmpty() && !content.endsWith(QLatin1Char('\n')))
-        content.append(QLatin1Char('\n'));
+    if (!content.isEmpty() && !content.endsWith('\n'))
+        content.append('\n');
     content.append(block);
 
+    // Recorded before it is written, so that a daemon started after a crash removes it.
+    if (!recordHostsBlock())
+        return;
     QString error;
     if (!writeHostsFile(path, content, &error)) {
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] unable to write hosts file" << error;
@@ -310,9 +317,9 @@ void MacVpnBackend::unpinControlPlaneHosts()
 {
     const QString path = hostsFilePath();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly))
         return;
-    QString content = QString::fromUtf8(file.readAll());
+    QByteArray content = file.readAll();
     file.close();
 
     const HostsBlocks found = findHostsBlocks(content);
@@ -321,11 +328,10 @@ void MacVpnBackend::unpinControlPlaneHosts()
         return;
 
     removeHostsBlocks(content, found);
-    const QString threeLineFeeds = QStringLiteral("\n\n\n");
-    while (content.contains(threeLineFeeds))
-        content.replace(threeLineFeeds, QStringLiteral("\n\n"));
-    if (!content.isEmpty() && !content.endsWith(QLatin1Char('\n')))
-        content.append(QLatin1Char('\n'));
+    while (content.contains("\n\n\n"))
+        content.replace("\n\n\n", "\n\n");
+    if (!content.isEmpty() && !content.endsWith('\n'))
+        content.append('\n');
 
     QString error;
     if (!writeHostsFile(path, content, &error)) {

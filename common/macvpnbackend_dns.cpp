@@ -37,11 +37,15 @@ bool MacVpnBackend::configureDns(const ParsedVpnConfig &config)
             service.startsWith(QLatin1String("An asterisk")))
             continue;
 
-        // The outcome is not judged: a read that says nothing counts as a service
-        // without manual servers, which restoring with "Empty" gives back.
+        // A read that failed says nothing about the service's servers; taking it for "none"
+        // would erase the user's servers at the restore, so the service is left alone.
         QString current;
-        runCommand(NetworkSetupProgram, {QStringLiteral("-getdnsservers"), service}, &current,
-                   nullptr, CommandTimeoutMs);
+        if (!runCommand(NetworkSetupProgram, {QStringLiteral("-getdnsservers"), service}, &current,
+                        nullptr, CommandTimeoutMs)) {
+            qCWarning(lcTarvexBackend)
+                << "[MacVpnBackend] DNS servers not readable; service left alone" << service;
+            continue;
+        }
         qCInfo(lcTarvexBackend).noquote()
             << "[MacVpnBackend] current DNS for" << service << "=" << current.trimmed();
 
@@ -54,6 +58,8 @@ bool MacVpnBackend::configureDns(const ParsedVpnConfig &config)
         if (old.size() == 1 &&
             old.constFirst().startsWith(QLatin1String("There aren't any DNS Servers")))
             old.clear();
+        if (!recordDnsServers(service, old))
+            continue;
         savedDnsServers.insert(service, old);
 
         runCommand(NetworkSetupProgram,

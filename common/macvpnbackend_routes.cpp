@@ -5,8 +5,6 @@
 
 namespace {
 
-const QString RouteProgram = QStringLiteral("/sbin/route");
-
 // The IPv4 entries of the allowed IPs. Only entries that begin with a digit are
 // candidates, and an IPv6 network such as 2001:db8::/32 begins with one too: it is
 // not routed here, or "route add -net" would fail the whole connection on it.
@@ -26,7 +24,7 @@ QStringList ipv4AllowedIps(const QStringList &allowed)
 
 bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
 {
-    serverHost = endpointHost(config);
+    const QString server = endpointHost(config);
     // Read before any tunnel route exists: afterwards the halves would shadow it.
     const QString gateway = defaultGateway();
     const bool splitActive =
@@ -40,21 +38,15 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
 
     const QStringList loggedAllowedIps = allowedIps(config);
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] configureRoutes"
-                            << "endpoint=" << serverHost << "gateway=" << gateway
+                            << "endpoint=" << server << "gateway=" << gateway
                             << "allowedIps=" << loggedAllowedIps
                             << "splitEnabled=" << !splitRoutes.isEmpty()
                             << "splitMode=" << splitSettings.mode << "splitRoutes=" << splitRoutes;
 
     QString error;
-    if (!serverHost.isEmpty() && !gateway.isEmpty()) {
-        // The tunnel's own packets must keep using the physical network.
-        if (!runCommand(RouteProgram,
-                        {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-host"),
-                         serverHost, gateway},
-                        nullptr, &error, CommandTimeoutMs)) {
-            setError(tr("Не удалось добавить маршрут до сервера: %1").arg(error.trimmed()));
-            return false;
-        }
+    if (!addServerRoute(server, gateway, &error)) {
+        setError(tr("Не удалось добавить маршрут до сервера: %1").arg(error.trimmed()));
+        return false;
     }
 
     installControlPlaneBypass(gateway);
@@ -67,12 +59,13 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
             if (family == QLatin1String("inet6"))
                 arguments.append(QStringLiteral("-inet6"));
             arguments << type << destination << QStringLiteral("-interface") << interfaceName;
-            if (!runCommand(RouteProgram, arguments, nullptr, &error, CommandTimeoutMs)) {
+            const RouteEntry entry{family, destination, type};
+            if (!addRecordedRoute(entry, arguments, &error)) {
                 setError(tr("Не удалось добавить маршрут раздельного туннелирования: %1")
                              .arg(error.trimmed()));
                 return false;
             }
-            installedRoutes.append(RouteEntry{family, destination, type});
+            installedRoutes.append(entry);
         }
         return true;
     }
@@ -88,26 +81,28 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
         has4 ? QStringList{QStringLiteral("0.0.0.0/1"), QStringLiteral("128.0.0.0/1")}
              : ipv4AllowedIps(allowed);
     for (const QString &route : ipv4Routes) {
-        if (!runCommand(RouteProgram,
-                        {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-net"), route,
-                         QStringLiteral("-interface"), interfaceName},
-                        nullptr, &error, CommandTimeoutMs)) {
+        const RouteEntry entry{QStringLiteral("inet"), route, QStringLiteral("-net")};
+        if (!addRecordedRoute(entry,
+                              {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-net"),
+                               route, QStringLiteral("-interface"), interfaceName},
+                              &error)) {
             setError(tr("Не удалось добавить IPv4 маршрут: %1").arg(error.trimmed()));
             return false;
         }
-        installedRoutes.append(RouteEntry{QStringLiteral("inet"), route, QStringLiteral("-net")});
+        installedRoutes.append(entry);
     }
 
     if (has6) {
-        // A machine without IPv6 refuses these; the tunnel still works for IPv4, and the
-        // delete at clean-up is harmless, so they are recorded either way.
+        // A machine without IPv6 refuses these; the tunnel still works for IPv4. A refused
+        // half is not recorded: the route of that name (another tunnel's) is not ours.
         for (const QString &route : {QStringLiteral("::/1"), QStringLiteral("8000::/1")}) {
-            runCommand(RouteProgram,
-                       {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-inet6"),
-                        QStringLiteral("-net"), route, QStringLiteral("-interface"), interfaceName},
-                       nullptr, nullptr, CommandTimeoutMs);
-            installedRoutes.append(
-                RouteEntry{QStringLiteral("inet6"), route, QStringLiteral("-net")});
+            const RouteEntry entry{QStringLiteral("inet6"), route, QStringLiteral("-net")};
+            if (addRecordedRoute(entry,
+                                 {QStringLiteral("-n"), QStringLiteral("add"),
+                                  QStringLiteral("-inet6"), QStringLiteral("-net"), route,
+                                  QStringLiteral("-interface"), interfaceName},
+                                 nullptr))
+                installedRoutes.append(entry);
         }
     }
 
@@ -115,15 +110,16 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
         return true;
 
     for (const QString &destination : splitRoutes) {
-        const QString type = routeType(destination);
-        if (!runCommand(RouteProgram,
-                        {QStringLiteral("-n"), QStringLiteral("add"), type, destination, gateway},
-                        nullptr, &error, CommandTimeoutMs)) {
+        const RouteEntry entry{QStringLiteral("inet"), destination, routeType(destination)};
+        if (!addRecordedRoute(
+                entry,
+                {QStringLiteral("-n"), QStringLiteral("add"), entry.type, destination, gateway},
+                &error)) {
             setError(tr("Не удалось добавить исключение раздельного туннелирования: %1")
                          .arg(error.trimmed()));
             return false;
         }
-        installedRoutes.append(RouteEntry{QStringLiteral("inet"), destination, type});
+        installedRoutes.append(entry);
     }
     return true;
 }
@@ -134,18 +130,10 @@ void MacVpnBackend::removeRoutes()
 
     // Reverse order: exclusions and halves go before the routes they were added after,
     // and the server route goes last so the tunnel's packets keep their path until then.
-    for (auto it = installedRoutes.crbegin(); it != installedRoutes.crend(); ++it) {
-        QStringList arguments{QStringLiteral("-n"), QStringLiteral("delete")};
-        if (it->family == QLatin1String("inet6"))
-            arguments.append(QStringLiteral("-inet6"));
-        arguments << (it->type.isEmpty() ? QStringLiteral("-net") : it->type) << it->destination;
-        runCommand(RouteProgram, arguments, nullptr, nullptr, CommandTimeoutMs);
-    }
+    for (auto it = installedRoutes.crbegin(); it != installedRoutes.crend(); ++it)
+        deleteRoute(*it);
     installedRoutes.clear();
 
     if (!serverHost.isEmpty())
-        runCommand(
-            RouteProgram,
-            {QStringLiteral("-n"), QStringLiteral("delete"), QStringLiteral("-host"), serverHost},
-            nullptr, nullptr, CommandTimeoutMs);
+        deleteRoute(RouteEntry{routeFamily(serverHost), serverHost, QStringLiteral("-host")});
 }

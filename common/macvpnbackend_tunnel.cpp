@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcessEnvironment>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -186,6 +187,8 @@ void MacVpnBackend::stopTunnelProcess()
 {
     if (tunnelProcess.state() == QProcess::NotRunning)
         return;
+    // A stop of our own is no news to the watch on the program (handleTunnelFinished).
+    const QSignalBlocker quiet(tunnelProcess);
     tunnelProcess.terminate();
     if (tunnelProcess.waitForFinished(StopTimeoutMs))
         return;

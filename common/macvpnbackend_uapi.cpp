@@ -72,10 +72,17 @@ QString MacVpnBackend::uapiSetConfig(const ParsedVpnConfig &config) const
     const QJsonValue psk = last.value(QStringLiteral("psk_key"));
     if (psk.isString() && !psk.toString().isEmpty())
         line(QStringLiteral("preshared_key=") + hexKey(psk.toString()));
-    line(QStringLiteral("endpoint=") + endpointHost(config) + QLatin1Char(':') +
+    // An IPv6 address needs brackets, or its own colons would run into the port's.
+    const QString host = endpointHost(config);
+    const bool bracketed = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['));
+    line(QStringLiteral("endpoint=") +
+         (bracketed ? QLatin1Char('[') + host + QLatin1Char(']') : host) + QLatin1Char(':') +
          QString::number(endpointPort(config)));
     line(QStringLiteral("replace_allowed_ips=true"));
-    line(QStringLiteral("persistent_keepalive_interval=") + keepAlive(last));
+    // An empty interval is refused by the tunnel program; leaving the line out means none.
+    const QString interval = keepAlive(last);
+    if (!interval.trimmed().isEmpty())
+        line(QStringLiteral("persistent_keepalive_interval=") + interval);
     const QStringList ips = allowedIps(config);
     for (const QString &ip : ips)
         line(QStringLiteral("allowed_ip=") + ip);

@@ -243,6 +243,8 @@ QJsonObject MacVpnServiceServer::handleRequest(const QJsonObject &request, uint 
         connectInProgress = true;
         backend->connectVpn(config, peer.toVariantMap());
         connectInProgress = false;
+        if (stopRequested)
+            return undoConnectForStop();
 
         if (backend->status() == PlatformVpnBackend::Connected) {
             activePeer = peer;

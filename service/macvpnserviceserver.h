@@ -48,6 +48,10 @@ public:
     // Bytes of unfinished requests held for all connections together.
     void setMaxBufferedBytes(qint64 bytes);
 
+    // Ends the event loop (SIGTERM). A connect that is running is finished, undone, and its
+    // client told so, first.
+    void stop();
+
 private:
     void handleNewConnection();
     void handleReadyRead(QLocalSocket *socket);
@@ -56,6 +60,8 @@ private:
     QJsonObject handleRequest(const QJsonObject &request, uint callerUid);
     QJsonObject statusResponse(bool ok, const QString &error) const;
     void writeResponse(QLocalSocket *socket, const QJsonObject &response);
+
+    QJsonObject undoConnectForStop();
 
     void takeRequest(QLocalSocket *socket);
     void rejectRequest(QLocalSocket *socket, const QString &error);
@@ -84,4 +90,5 @@ private:
     qint64 maxBufferedBytes = DefaultMaxBufferedBytes;
     // True while the backend runs a connect: its tunnel wait lets other requests in.
     bool connectInProgress = false;
+    bool stopRequested = false;
 };

@@ -50,8 +50,9 @@ case_tunnel() {
     "$live_net" up "$net" || { fail "the server network could not be built"; finish; }
     # shellcheck source=/dev/null
     source "$net/env"
-    # The vendor's API host resolves from the hosts file, so its bypass route is real too.
-    printf '203.0.113.80\t%s\n' "$vendor" >>/etc/hosts
+    # The vendor's API host resolves from the hosts file, so its bypass route is real too;
+    # so does a name for the server.
+    printf '203.0.113.80\t%s\n%s\tvpn-server.example\n' "$vendor" "$ENDPOINT" >>/etc/hosts
 
     # The daemon finds amneziawg-go in its working folder.
     (cd "$tunnel_dir" && exec "$daemon") >/tmp/daemon.log 2>&1 &
@@ -150,6 +151,26 @@ case_tunnel() {
     done
     [[ $(grep -c 'uapi reply errno -22' /tmp/daemon.log) == 2 ]] \
         || fail "the daemon did not log both refusals as errno -22"
+
+    # Endpoints and intervals that wireguard-go takes only in its own form: an IPv6 address
+    # in brackets, a name resolved once to the address that both the server route and the
+    # endpoint use (without that route the tunnel's own packets would loop into it, so the
+    # ping proves it), and no keep-alive line at all when there is none.
+    local entry name option value shown_endpoint keepalive
+    for entry in "IPv6 endpoint|--host|$ENDPOINT6|[$ENDPOINT6]:$SERVER_PORT|25" \
+                 "host name endpoint|--host|vpn-server.example|$ENDPOINT:$SERVER_PORT|25" \
+                 "no keep-alive|--keep-alive||$ENDPOINT:$SERVER_PORT|off"; do
+        IFS='|' read -r name option value shown_endpoint keepalive <<<"$entry"
+        output=$("$tarvexctl" connect "$(encode "$option" "$value")") || fail "$name: $output"
+        utun=$(tun_links)
+        reaches "$BEHIND_IP" || fail "$name: no ping reply from $BEHIND_IP through the tunnel"
+        [[ $(wg show "$utun" endpoints | cut -f2) == "$shown_endpoint" ]] \
+            || fail "$name: endpoint $(wg show "$utun" endpoints)"
+        [[ $(wg show "$utun" persistent-keepalive | cut -f2) == "$keepalive" ]] \
+            || fail "$name: keep-alive $(wg show "$utun" persistent-keepalive)"
+        "$tarvexctl" disconnect >/dev/null || fail "disconnect after the $name"
+        expect_clean "after the $name"
+    done
     finish
 }
 

@@ -65,15 +65,20 @@ struct Rig
                               QHostAddress(Pinned[1]), QHostAddress(Pinned[0])});
     }
 
-    QString content() const
+    QByteArray bytes() const
     {
         QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    // Gives the directory and the hosts file to the unprivileged user (when root).
+    QString content() const { return QString::fromUtf8(bytes()); }
+
+    // Gives the directory and the hosts file to the unprivileged user (when root), and
+    // the recovery journal's folder, which must be its own.
     void handOver(mode_t directoryMode, mode_t fileMode)
     {
+        const QByteArray journal = QFile::encodeName(backend.journalDirectory.path());
+        QVERIFY(::geteuid() != 0 || ::chown(journal.constData(), NobodyId, NobodyId) == 0);
         for (const QString &name : {dir.path(), path}) {
             const QByteArray native = QFile::encodeName(name);
             QVERIFY(::geteuid() != 0 || ::chown(native.constData(), NobodyId, NobodyId) == 0);
@@ -172,13 +177,13 @@ private slots:
     // rewritten. Text around a stray marker is never deleted.
     void pinAndUnpin_data()
     {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("kept");
-        QTest::addColumn<QString>("unpinned");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("kept");
+        QTest::addColumn<QByteArray>("unpinned");
         QTest::addColumn<QList<int>>("strayLines");
         const auto row = [](const char *name, const QString &before, const QString &kept,
                             const QList<int> &strayLines = {}) {
-            QTest::newRow(name) << before << kept << kept << strayLines;
+            QTest::newRow(name) << before.toUtf8() << kept.toUtf8() << kept.toUtf8() << strayLines;
         };
 
         row("empty file", "", "");
@@ -187,36 +192,43 @@ private slots:
         row("two leftover blocks", OldBlock + "\nkept\n" + OldBlock, "kept\n");
         row("marker text inside other lines", "a " + Begin + "b\n" + End.chopped(1) + " x\n",
             "a " + Begin + "b\n" + End.chopped(1) + " x\n");
-        row("non-ASCII text, CRLF lines", "10.0.0.2\tcafé\r\n", "10.0.0.2\tcafé\n");
+        // Bytes, whatever their encoding: Latin-1 comes back as it was, CRLF stays.
+        const QByteArray latin1 = "10.0.0.2\tcaf\xe9\r\n# ni\xf1o\r\n";
+        QTest::newRow("Latin-1 text, CRLF lines") << latin1 << latin1 << latin1 << QList<int>();
+        QTest::newRow("CRLF kept around a leftover block")
+            << ("a\r\n" + OldBlock + "\r\n").toUtf8() << QByteArray("a\r\n") << QByteArray("a\r\n")
+            << QList<int>();
         row("stray end marker", End + "a\n", End + "a\n", {1});
         row("stray begin marker", "a\n" + Begin + "b\n", "a\n" + Begin + "b\n", {2});
-        QTest::newRow("runs of empty lines collapse on unpinning") << "a\n\n\n\nb\n"
-                                                                   << "a\n\n\n\nb\n"
-                                                                   << "a\n\nb\n"
-                                                                   << QList<int>();
+        QTest::newRow("runs of empty lines collapse on unpinning")
+            << QByteArray("a\n\n\n\nb\n") << QByteArray("a\n\n\n\nb\n") << QByteArray("a\n\nb\n")
+            << QList<int>();
     }
 
     void pinAndUnpin()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, kept);
-        QFETCH(QString, unpinned);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, kept);
+        QFETCH(QByteArray, unpinned);
         QFETCH(QList<int>, strayLines);
         QTest::failOnWarning(QRegularExpression(QStringLiteral("."))); // only the stray markers
-        Rig rig(before);
+        Rig rig;
+        QFile file(rig.path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(before) >= 0);
+        file.close();
         expectStrayMarkers(strayLines);
         rig.backend.pinControlPlaneHosts(Pinned);
-        QCOMPARE(rig.content(), kept + Block);
+        QCOMPARE(rig.bytes(), kept + Block.toUtf8());
 
         expectStrayMarkers(strayLines);
         rig.backend.unpinControlPlaneHosts();
-        QCOMPARE(rig.content(), unpinned);
+        QCOMPARE(rig.bytes(), unpinned);
 
         const ino_t inode = statOf(rig.path).st_ino;
         expectStrayMarkers(strayLines);
         rig.backend.unpinControlPlaneHosts();
         QCOMPARE(statOf(rig.path).st_ino, inode);
-        QCOMPARE(rig.content(), unpinned);
+        QCOMPARE(rig.bytes(), unpinned);
     }
 
     void symlinkedHostsFileStaysALink()

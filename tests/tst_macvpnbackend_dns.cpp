@@ -105,13 +105,15 @@ private slots:
         QVERIFY(rig.configure("10.8.0.1", QString()));
         QCOMPARE(rig.servers, before);
 
-        // A service whose servers could not be read counts as one without manual servers.
+        // A service whose servers could not be read is left alone; the others are not.
         rig.listingFails = false;
         rig.unreadable = "Ethernet";
         QVERIFY(rig.configure("10.8.0.1", QString()));
-        QCOMPARE(rig.servers.value("Ethernet"), QStringList{"10.8.0.1"});
+        QCOMPARE(rig.servers.value("Ethernet"), before.value("Ethernet"));
+        QCOMPARE(rig.servers.value("Wi-Fi"), QStringList{"10.8.0.1"});
+        QVERIFY(!rig.backend.savedDnsServers.contains("Ethernet"));
         rig.backend.restoreDns();
-        QCOMPARE(rig.servers.value("Ethernet"), QStringList());
+        QCOMPARE(rig.servers, before);
     }
 
     void flushTouchesBothCaches()

@@ -64,6 +64,7 @@ struct Rig
         QCOMPARE(hostsContent(), HostsBefore);
         QCOMPARE(backend.tunnelProcess.state(), QProcess::NotRunning);
         QVERIFY(backend.interfaceName.isEmpty());
+        QVERIFY(!QFile::exists(backend.journal.filePath()));
     }
 
     QTemporaryDir dir;
@@ -140,6 +141,12 @@ private slots:
         QTest::newRow("control character")
             << "newline"
             << "Недопустимая конфигурация VPN: поле hostName содержит управляющие символы";
+        QTest::newRow("server name does not resolve")
+            << "unknown host"
+            << "Не удалось определить адрес сервера VPN nowhere.example: ";
+        // No change is made that a daemon started after a crash could not undo.
+        QTest::newRow("journal not writable") << "journal"
+                                              << "Не удалось записать журнал восстановления: ";
     }
 
     void failingStepRollsBack()
@@ -156,6 +163,10 @@ private slots:
             rig.failingProgram = QStringLiteral("/sbin/ifconfig");
         else if (failure == QLatin1String("route"))
             rig.table.failingDestinations.insert(QStringLiteral("128.0.0.0/1"));
+        else if (failure == QLatin1String("unknown host"))
+            config.hostName = QStringLiteral("nowhere.example");
+        else if (failure == QLatin1String("journal"))
+            rig.backend.journal.setDirectory(rig.backend.hostsFile);
         else
             config.hostName = QStringLiteral("198.51.100.10\nprivate_key=00");
 

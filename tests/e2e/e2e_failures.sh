@@ -121,6 +121,32 @@ scenario_control_character_refused() {
         || fail "the system was touched: $(sim_log_since_snapshot)"
 }
 
+# Routes that were there before are not ours to delete: a static host route to the
+# server fails the connect and stays, and another tunnel's ::/1 survives a whole cycle.
+scenario_routes_of_others_kept() {
+    route -n add -host "$SERVER" "$GATEWAY" >/dev/null || fail "cannot add the static route"
+    route -n add -inet6 -net ::/1 -interface utun1 >/dev/null || fail "cannot add utun1's ::/1"
+    expect_failed_connect "Не удалось добавить маршрут до сервера: route: writing to routing \
+socket: File exists"
+    route -n delete -host "$SERVER" >/dev/null || fail "the static route is gone"
+    expect_legitimate_cycle
+    route -n delete -inet6 -net ::/1 >/dev/null || fail "utun1's ::/1 is gone"
+}
+
+scenario_unreadable_dns_left_alone() {
+    knobs 'fail networksetup -getdnsservers Ethernet'
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)"
+    expect_connected
+    [[ $(tarvex-macos dump | grep '^service ') == "service Wi-Fi enabled dns $TUNNEL_DNS
+service Ethernet enabled dns 9.9.9.9 149.112.112.112
+service 'Thunderbolt Bridge' disabled dns -" ]] || fail "DNS servers: $(tarvex-macos dump | grep '^service ')"
+    ctl disconnect
+    expect_disconnected
+    expect_restored
+    knobs
+}
+
 scenario_connects_after_failures() {
     snapshot
     ctl connect "$(vpn_config full-tunnel)"
@@ -133,4 +159,5 @@ scenario_connects_after_failures() {
 
 run_scenarios tunnel_program_missing no_administrator_rights interface_not_created uapi_errno \
     ifconfig_fails server_route_fails route_fails_half_way split_route_fails exclusion_fails \
-    control_character_refused connects_after_failures
+    control_character_refused routes_of_others_kept unreadable_dns_left_alone \
+    connects_after_failures

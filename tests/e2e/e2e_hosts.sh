@@ -66,6 +66,14 @@ scenario_stray_markers_left_alone() {
     expect_restored
 }
 
+scenario_latin1_and_crlf_kept() {
+    # A Latin-1 comment (not UTF-8) and CRLF line ends, as an old editor leaves them.
+    set_hosts '%s\n# caf\xe9 ni\xf1o\r\n' "$(sed 's/$/\r/' "$SEED")"
+    snapshot
+    connect_and_disconnect
+    expect_restored
+}
+
 scenario_read_only_mode_kept() {
     # Mode bits do not stop root, on macOS as here: the block is written and the file keeps
     # its mode and owner.
@@ -105,4 +113,4 @@ scenario_write_protected_hosts() {
 }
 
 run_scenarios no_final_line_feed leftover_block_replaced blank_line_runs_collapsed \
-    stray_markers_left_alone read_only_mode_kept write_protected_hosts
+    stray_markers_left_alone latin1_and_crlf_kept read_only_mode_kept write_protected_hosts

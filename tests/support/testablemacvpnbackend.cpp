@@ -2,7 +2,9 @@
 
 TestableMacVpnBackend::TestableMacVpnBackend(QObject *parent)
     : MacVpnBackend(parent)
-{}
+{
+    journal.setDirectory(journalDirectory.filePath(QStringLiteral("state")));
+}
 
 TestableMacVpnBackend::~TestableMacVpnBackend()
 {

@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -47,6 +48,7 @@ public:
     QString runtimeDirectoryPath;
     QString applicationDirectory;
     bool allowSystemChanges = true; // false: the platform's own interlock decides
+    QTemporaryDir journalDirectory; // the recovery journal's folder
 
     using MacVpnBackend::allowedIps;
     using MacVpnBackend::cleanup;
@@ -88,6 +90,7 @@ public:
     using MacVpnBackend::controlPlaneRoutes;
     using MacVpnBackend::installedRoutes;
     using MacVpnBackend::interfaceName;
+    using MacVpnBackend::journal;
     using MacVpnBackend::runtimeDir;
     using MacVpnBackend::savedDnsServers;
     using MacVpnBackend::serverHost;

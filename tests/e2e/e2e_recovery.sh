@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# End to end, inside the sandbox: a daemon killed outright (SIGKILL) at any step of a
+# connect or while connected leaves a recovery journal, and the next daemon gives the
+# simulated Mac back exactly as it was before the connect, then connects again; a journal
+# cut short is replayed as far as it reads and kept aside; a tunnel program that dies
+# while connected is noticed and undone at once.
+
+# Scenarios are called by name from run_scenarios.
+# shellcheck disable=SC2317,SC2119
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+readonly JOURNAL="$TARVEX_STATE_DIR/recovery-journal"
+readonly TUNNEL_GONE="VPN-туннель остановлен: программа amneziawg-go неожиданно завершилась"
+# Seconds since the daemon's first log line in front of every line it logs.
+readonly TIMED_LOG=("QT_MESSAGE_PATTERN=%{time process} %{message}")
+
+# Where a connect is held before the daemon is killed: name|knob|the command line that
+# shows the connect is there. A held command finishes after the daemon died, as it would
+# on a Mac; "tunnel" holds the tunnel program before it names its interface.
+readonly STEPS=(
+    "tunnel program started|tunnel|"
+    "interface address|hang seconds=0.3 ifconfig utun* inet *|/sbin/ifconfig utun"
+    "server route|hang seconds=0.3 route -n add -host $SERVER *|/sbin/route -n add -host $SERVER"
+    "control-plane route|hang seconds=0.3 route -n add -host 203.0.113.21 *|/sbin/route -n add -host 203.0.113.21"
+    "hosts block written|hang seconds=0.3 route -n add -net 0.0.0.0/1 *|/sbin/route -n add -net 0.0.0.0/1"
+    "IPv6 half|hang seconds=0.3 route -n add -inet6 -net 8000::/1 *|/sbin/route -n add -inet6 -net 8000::/1"
+    "DNS of the second service|hang seconds=0.3 networksetup -setdnsservers Ethernet *|/usr/sbin/networksetup -setdnsservers Ethernet"
+    "connected||"
+)
+
+standins_running() {
+    local name
+    for name in ifconfig route networksetup dscacheutil killall; do
+        pgrep -x "$name" >/dev/null && return 0
+    done
+    return 1
+}
+
+# kill_connect_at STEP: starts a connect, kills the daemon outright once it is at STEP,
+# and waits until the command it was running has finished.
+kill_connect_at() {
+    local name knob shown attempt
+    IFS='|' read -r name knob shown <<<"$1"
+    if [[ $knob == tunnel ]]; then
+        start_daemon TARVEX_AWG_NAME_DELAY_MS=3000
+    else
+        [[ -n $daemon_pid ]] || start_daemon
+        knobs ${knob:+"$knob"}
+    fi
+    snapshot
+    "$TARVEX_E2E_CTL" connect "$(vpn_config full-tunnel)" >/dev/null 2>&1 &
+    local connect_pid=$!
+    for attempt in $(seq 200); do
+        case $knob in
+            tunnel) grep -q '"pid":[1-9]' "$JOURNAL" 2>/dev/null && break ;;
+            "") ! kill -0 "$connect_pid" 2>/dev/null && break ;;
+            *) grep -qF -- "$shown" <<<"$(sim_log_since_snapshot)" && break ;;
+        esac
+        sleep 0.01
+    done
+    ((attempt < 200)) || fail "$name: the connect never got there"
+    kill -KILL "$daemon_pid"
+    wait "$daemon_pid" 2>/dev/null
+    daemon_pid=""
+    wait "$connect_pid"
+    for attempt in $(seq 100); do
+        standins_running || break
+        sleep 0.02
+    done
+    knobs
+    [[ -s $JOURNAL ]] || fail "$name: no recovery journal"
+}
+
+# recover: a new daemon; prints how long its replay held back the listening (its first
+# line is the journal's discovery).
+recover() {
+    start_daemon "${TIMED_LOG[@]}"
+    local seconds
+    seconds=$(awk '/\[MacVpnServiceServer\] listening/ {print $1; exit}' "$daemon_log")
+    echo "  recovery ($1): replayed in $(awk -v s="$seconds" 'BEGIN {printf "%d", s * 1000}') ms"
+}
+
+scenario_killed_at_each_step() {
+    local step
+    for step in "${STEPS[@]}"; do
+        kill_connect_at "$step"
+        recover "${step%%|*}"
+        expect_restored
+        expect_daemon_log "[MacVpnBackend] recovery finished"
+        [[ ! -e $JOURNAL ]] || fail "${step%%|*}: the journal stayed"
+        expect_legitimate_cycle
+    done
+}
+
+# A journal cut short (by whatever broke the disk) still undoes every record before the
+# cut, and is kept aside as it is.
+scenario_journal_cut_short() {
+    local cut kept
+    for cut in 5 60; do
+        kill_connect_at "connected||"
+        truncate -s "-$cut" "$JOURNAL"
+        cp "$JOURNAL" "$WORK/cut.journal"
+        recover "cut by $cut bytes"
+        expect_daemon_log "recovery journal damaged"
+        kept=$(compgen -G "$JOURNAL.unreadable-*" | head -1)
+        cmp -s "$WORK/cut.journal" "$kept" || fail "cut by $cut: not kept aside as it was"
+        rm -f "$kept"
+        if ((cut == 60)); then
+            # The last record held Ethernet's own servers: Ethernet keeps the tunnel's.
+            grep -qx "service Ethernet enabled dns $TUNNEL_DNS" <<<"$(tarvex-macos dump)" \
+                || fail "cut by $cut: Ethernet's DNS: $(tarvex-macos dump | grep Ethernet)"
+            networksetup -setdnsservers Ethernet 9.9.9.9 149.112.112.112
+        fi
+        expect_restored
+        expect_legitimate_cycle
+    done
+}
+
+scenario_tunnel_program_killed() {
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)"
+    expect_connected
+    local killed elapsed
+    killed=$(now_ms)
+    pkill -KILL -x amneziawg-go
+    until [[ $(tarvex-macos dump) == "$(cat "$WORK/before.dump")" ]] && cmp -s "$WORK/before.hosts" /etc/hosts; do
+        (($(now_ms) - killed < 3000)) || break
+        sleep 0.005
+    done
+    elapsed=$(($(now_ms) - killed))
+    echo "  routes, DNS and hosts restored $elapsed ms after the tunnel program died"
+    ((elapsed < 1000)) || fail "restored only after $elapsed ms"
+    expect_restored
+    ctl status
+    [[ $ctl_output == $'status: error\nerror: '"$TUNNEL_GONE" ]] || fail "status: $ctl_output"
+    [[ ! -e $JOURNAL ]] || fail "the journal stayed"
+    expect_legitimate_cycle
+}
+
+run_scenarios killed_at_each_step journal_cut_short tunnel_program_killed
