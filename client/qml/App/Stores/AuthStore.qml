@@ -27,9 +27,9 @@ QtObject {
 
     readonly property string deviceName: "vpn-client"
 
-    // Written with setValue, not through declared properties: those reach the disk
-    // only after a write delay, and bootstrap() must read what is stored, not what
-    // this object loaded when it was created.
+    // Written with setValue, not through declared properties: those reach the
+    // settings only after a write delay, and bootstrap() must read what is stored,
+    // not what this object loaded when it was created.
     readonly property Settings stored: Settings {
         category: "Auth"
     }

@@ -22,7 +22,8 @@ QtObject {
     readonly property bool hasPeers: Array.isArray(peers) && peers.length > 0
     readonly property bool hasVisiblePeers: hasPeers || activeTunnelEntry() !== null
 
-    // Written with setValue so that the cache is on disk as soon as a list arrives.
+    // Written with setValue, as AuthStore's settings are, so that a list is stored as
+    // soon as it arrives.
     readonly property Settings stored: Settings {
         category: "Peers"
     }
