@@ -36,14 +36,14 @@ Item {
 
         function test_texts_data() {
             return [
-                { tag: "no record", user: null, shown: { connectionCount: "0 соединений", dayWriteOff: "0 ₽", monthlyWriteOff: "/ день · ~0 ₽ / мес", tariff: "0 ₽ за первое + 0 ₽ за остальные", expiry: "Списание начнется после первого соединения", balance: "Всего на балансе: 0,00 ₽", nextConnection: "Следующее соединение: +0 ₽/день (~0 ₽/мес)" } },
-                { tag: "text with a space and a comma", user: tariff({ dayWriteOff: "1 234,5", balance: "1 000 000,5" }), shown: { dayWriteOff: "1\u00a0234,50 ₽", monthlyWriteOff: "/ день · ~37\u00a0035 ₽ / мес", balance: "Всего на балансе: 1\u00a0000\u00a0000,50 ₽", connectionCount: "411 соединений" } },
-                { tag: "no-break space and tab", user: tariff({ dayWriteOff: "1\u00a0234\t,5" }), shown: { dayWriteOff: "1\u00a0234,50 ₽" } },
-                { tag: "only the first comma", user: tariff({ dayWriteOff: "1,234,5", balance: "12,5" }), shown: { dayWriteOff: "0 ₽", connectionCount: "0 соединений", balance: "Всего на балансе: 12,50 ₽" } },
-                { tag: "not numbers", user: tariff({ dayWriteOff: "abc", balance: "Infinity", pricePerDayForFirstDevice: null }), shown: { dayWriteOff: "0 ₽", balance: "Всего на балансе: 0,00 ₽", tariff: "0 ₽ за первое + 3 ₽ за остальные" } },
-                { tag: "kopecks in prices", user: tariff({ pricePerDayForFirstDevice: "5,5", pricePerDayForNextDevices: 2.25 }), shown: { tariff: "5,50 ₽ за первое + 2,25 ₽ за остальные", nextConnection: "Следующее соединение: +2,25 ₽/день (~67,50 ₽/мес)" } },
-                { tag: "whole month of a fraction", user: tariff({ pricePerDayForNextDevices: 0.1 }), shown: { nextConnection: "Следующее соединение: +0,10 ₽/день (~3 ₽/мес)" } },
-                { tag: "21 connections", user: tariff({ dayWriteOff: 65 }), shown: { connectionCount: "21 соединение", dayWriteOff: "65 ₽", monthlyWriteOff: "/ день · ~1\u00a0950 ₽ / мес" } },
+                { tag: "no record", user: null, shown: { connectionCount: "0 соединений", dayWriteOff: "0\u00a0₽", monthlyWriteOff: "/ день · ~0\u00a0₽ / мес", tariff: "0\u00a0₽ за первое + 0\u00a0₽ за остальные", expiry: "Списание начнется после первого соединения", balance: "Всего на балансе: 0,00\u00a0₽", nextConnection: "Следующее соединение: +0\u00a0₽/день (~0\u00a0₽/мес)" } },
+                { tag: "text with a space and a comma", user: tariff({ dayWriteOff: "1 234,5", balance: "1 000 000,5" }), shown: { dayWriteOff: "1\u00a0234,50\u00a0₽", monthlyWriteOff: "/ день · ~37\u00a0035\u00a0₽ / мес", balance: "Всего на балансе: 1\u00a0000\u00a0000,50\u00a0₽", connectionCount: "411 соединений" } },
+                { tag: "no-break space and tab", user: tariff({ dayWriteOff: "1\u00a0234\t,5" }), shown: { dayWriteOff: "1\u00a0234,50\u00a0₽" } },
+                { tag: "only the first comma", user: tariff({ dayWriteOff: "1,234,5", balance: "12,5" }), shown: { dayWriteOff: "0\u00a0₽", connectionCount: "0 соединений", balance: "Всего на балансе: 12,50\u00a0₽" } },
+                { tag: "not numbers", user: tariff({ dayWriteOff: "abc", balance: "Infinity", pricePerDayForFirstDevice: null }), shown: { dayWriteOff: "0\u00a0₽", balance: "Всего на балансе: 0,00\u00a0₽", tariff: "0\u00a0₽ за первое + 3\u00a0₽ за остальные" } },
+                { tag: "kopecks in prices", user: tariff({ pricePerDayForFirstDevice: "5,5", pricePerDayForNextDevices: 2.25 }), shown: { tariff: "5,50\u00a0₽ за первое + 2,25\u00a0₽ за остальные", nextConnection: "Следующее соединение: +2,25\u00a0₽/день (~67,50\u00a0₽/мес)" } },
+                { tag: "whole month of a fraction", user: tariff({ pricePerDayForNextDevices: 0.1 }), shown: { nextConnection: "Следующее соединение: +0,10\u00a0₽/день (~3\u00a0₽/мес)" } },
+                { tag: "21 connections", user: tariff({ dayWriteOff: 65 }), shown: { connectionCount: "21 соединение", dayWriteOff: "65\u00a0₽", monthlyWriteOff: "/ день · ~1\u00a0950\u00a0₽ / мес" } },
                 { tag: "12 connections", user: tariff({ dayWriteOff: 38 }), shown: { connectionCount: "12 соединений" } },
                 { tag: "3 connections", user: tariff({ dayWriteOff: 11 }), shown: { connectionCount: "3 соединения" } },
                 { tag: "between two counts", user: tariff({ dayWriteOff: 9.6 }), shown: { connectionCount: "3 соединения" } },
@@ -51,7 +51,7 @@ Item {
                 { tag: "free further devices", user: tariff({ dayWriteOff: 50, pricePerDayForNextDevices: 0 }), shown: { connectionCount: "1 соединение" } },
                 { tag: "no write-off", user: tariff({ dayWriteOff: 0 }), shown: { connectionCount: "0 соединений" } },
                 { tag: "negative write-off", user: tariff({ dayWriteOff: -8 }), shown: { connectionCount: "0 соединений" } },
-                { tag: "first device", user: tariff({ dayWriteOff: 65, isFirstDevice: true }), shown: { connectionCount: "0 соединений", nextConnection: "Первое соединение: +5 ₽/день (~150 ₽/мес)" } },
+                { tag: "first device", user: tariff({ dayWriteOff: 65, isFirstDevice: true }), shown: { connectionCount: "0 соединений", nextConnection: "Первое соединение: +5\u00a0₽/день (~150\u00a0₽/мес)" } },
                 { tag: "expiry date", user: tariff({ balanceExpiresAt: "25.07.2031" }), shown: { expiry: "25.07.2031" } },
                 { tag: "expiry dash", user: tariff({ balanceExpiresAt: "-" }), shown: { expiry: "Списание начнется после первого соединения" } }
             ];
@@ -75,7 +75,7 @@ Item {
             AuthStore.token = reply[0].data.token;
             AuthStore.user = { dayWriteOff: 65, isFirstDevice: false };
             const info = createTemporaryObject(infoComponent, host);
-            tryCompare(findChild(info, "nextConnection"), "text", "Первое соединение: +5 ₽/день (~150 ₽/мес)", 10000);
+            tryCompare(findChild(info, "nextConnection"), "text", "Первое соединение: +5\u00a0₽/день (~150\u00a0₽/мес)", 10000);
             compare(findChild(info, "connectionCount").text, "0 соединений");
         }
     }
