@@ -18,27 +18,39 @@ FocusScope {
 
     signal peerCreated
 
-    Component.onCompleted: loadCountries()
-    // A reply that comes after the page has gone has nowhere to show.
-    Component.onDestruction: countryRequest = null
-
+    // The country request in flight; marked abandoned when the page goes or asks again,
+    // since its reply may come after this page's scope is gone.
     property var countryRequest: null
 
+    Component.onCompleted: loadCountries()
+    Component.onDestruction: {
+        if (countryRequest)
+            countryRequest.abandoned = true;
+    }
+
     function loadCountries() {
+        if (countryRequest)
+            countryRequest.abandoned = true;
+        const request = {
+            "abandoned": false
+        };
+        countryRequest = request;
         countriesLoading = true;
         countriesLoaded = false;
         countriesError = "";
-        const request = {};
-        countryRequest = request;
+        const sentToken = AuthStore.token;
         ApiClient.request("GET", "/countries", null, {
-                "token": AuthStore.token,
+                "token": sentToken,
                 "tokenType": AuthStore.tokenType
             }, result => {
+                // An expired sign-in ends its session wherever the user has gone since,
+                // but never a later one.
                 if (result.status === 401) {
-                    AuthStore.logout();
+                    if (AuthStore.token === sentToken)
+                        AuthStore.logout();
                     return;
                 }
-                if (countryRequest !== request)
+                if (request.abandoned)
                     return;
                 countriesLoading = false;
                 countriesLoaded = true;
@@ -173,6 +185,8 @@ FocusScope {
                 }
 
                 ColumnLayout {
+                    id: form
+
                     objectName: "form"
                     Layout.fillWidth: true
                     visible: root.countriesLoaded && root.countriesError === ""
@@ -226,8 +240,12 @@ FocusScope {
                         onClicked: root.submit()
                     }
 
-                    UserBalanceInfo {
-                        objectName: "balanceInfo"
+                    // Made with the form, so that its profile reload follows a country
+                    // list that loaded, rather than racing it into a second sign-out.
+                    Loader {
+                        Layout.fillWidth: true
+                        active: form.visible
+                        sourceComponent: UserBalanceInfo {}
                     }
                 }
             }
