@@ -2,9 +2,9 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
-// What a scene cannot do by itself, published to it as "SceneSupport": stand in for the
-// vendor API with a server on 127.0.0.1 that gives every request the same reply.
+// What a scene cannot do by itself, published to it as "SceneSupport".
 class SceneSupport : public QObject
 {
     Q_OBJECT
@@ -12,7 +12,8 @@ class SceneSupport : public QObject
 public:
     using QObject::QObject;
 
-    // The server's root URL; it answers with status and the JSON text body after
-    // answerAfterMs, or never when that is negative (a request still loading).
-    Q_INVOKABLE QString replyingServer(int status, const QString &body, int answerAfterMs = 0);
+    // A stand-in of the vendor API for the scene's lifetime; its base URL, ".../api/v1".
+    // replies: path under /api/v1 ("/peers") -> { status (200), body (anything JSON
+    // can carry), delayMs (0; negative: never answered) }.
+    Q_INVOKABLE QString vendorApi(const QVariantMap &replies);
 };

@@ -1,29 +1,11 @@
-import QtQuick
-import App.Api
-import App.Stores
-import "qrc:/vpn-client"
-import "frame"
+import "common"
 
-// AddPeerPage when the countries could not be loaded.
-SignedInFrame {
-    id: scene
+// The add-peer page when the countries could not be loaded.
+ShellScene {
+    // the failure the scene shows, as ApiClient reports it
+    readonly property var expectedWarnings: ["[ApiClient] request failed: GET"]
 
-    // ApiClient reports every failed request.
-    readonly property var expectedWarnings: ["[ApiClient] request failed"]
-
-    title: "Новое соединение"
-
-    Component.onCompleted: {
-        ApiClient.baseUrl = SceneSupport.replyingServer(503, JSON.stringify({ "success": false, "message": "Сервис временно недоступен, попробуйте позже" })) + "/api/v1";
-        AuthStore.user = { "name": "Анна", "balance": 1234.5, "dayWriteOff": 11, "pricePerDayForFirstDevice": 5, "pricePerDayForNextDevices": 3, "isFirstDevice": false, "balanceExpiresAt": "22.02.2026" };
-        page.active = true;
-    }
-
-    Loader {
-        id: page
-
-        anchors.fill: parent
-        active: false
-        sourceComponent: AddPeerPage {}
-    }
+    user: anna
+    appPage: "addPeer"
+    apiReplies: ({ "/countries": { "status": 503, "body": { "success": false, "message": "Сервис временно недоступен, попробуйте позже" } } })
 }

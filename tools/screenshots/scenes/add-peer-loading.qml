@@ -1,26 +1,8 @@
-import QtQuick
-import App.Api
-import App.Stores
-import "qrc:/vpn-client"
-import "frame"
+import "common"
 
-// AddPeerPage while the countries are on their way.
-SignedInFrame {
-    id: scene
-
-    title: "Новое соединение"
-
-    Component.onCompleted: {
-        ApiClient.baseUrl = SceneSupport.replyingServer(200, "{}", -1) + "/api/v1";
-        AuthStore.user = { "name": "Анна", "balance": 1234.5, "dayWriteOff": 11, "pricePerDayForFirstDevice": 5, "pricePerDayForNextDevices": 3, "isFirstDevice": false, "balanceExpiresAt": "22.02.2026" };
-        page.active = true;
-    }
-
-    Loader {
-        id: page
-
-        anchors.fill: parent
-        active: false
-        sourceComponent: AddPeerPage {}
-    }
+// The add-peer page while the countries are on their way.
+ShellScene {
+    user: anna
+    appPage: "addPeer"
+    apiReplies: ({ "/countries": { "delayMs": -1 } })
 }

@@ -1,29 +1,12 @@
 import QtQuick
 import "qrc:/vpn-client"
-import "frame"
+import "common"
 
 // The confirmation before a peer is deleted.
-SignedInFrame {
+ShellScene {
     id: scene
 
-    title: "Соединения"
-
-    Component.onCompleted: {
-        signIn(samplePeers);
-        page.active = true;
-    }
-
-    Loader {
-        id: page
-
-        anchors.fill: parent
-        active: false
-        sourceComponent: PeersPage {}
-    }
-
-    Timer {
-        running: true
-        interval: 0
-        onTriggered: (page.item as PeersPage).requestDelete({ "id": 61, "name": "США, Нью-Йорк" })
-    }
+    user: anna
+    peers: annasPeers
+    onApplied: (scene.find("peersPage") as PeersPage).requestDelete(annasPeers[3])
 }

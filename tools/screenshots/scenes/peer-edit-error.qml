@@ -1,33 +1,14 @@
-import QtQuick
-import "qrc:/vpn-client"
-import "frame"
+import "common"
 
-// PeerEditPopup after a save the server refused.
-SignedInFrame {
+// The rename popup after the server refused the save.
+ShellScene {
     id: scene
 
-    title: "Соединения"
-
-    Component.onCompleted: {
-        signIn(samplePeers);
-        page.active = true;
-    }
-
-    Loader {
-        id: page
-
-        anchors.fill: parent
-        active: false
-        sourceComponent: PeersPage {}
-    }
-
-    Timer {
-        running: true
-        interval: 0
-        onTriggered: {
-            const popup = scene.find(page.item, "editPopup");
-            popup.openForPeer({ "id": 51, "name": "Финляндия, Хельсинки" });
-            popup.errorText = "Соединение не найдено";
-        }
+    user: anna
+    peers: annasPeers
+    onApplied: {
+        const popup = scene.find("editPopup");
+        popup.openForPeer(annasPeers[2]);
+        popup.errorText = "Соединение не найдено";
     }
 }

@@ -1,32 +1,13 @@
 import QtQuick
 import App.Stores
-import "qrc:/vpn-client"
-import "frame"
+import "common"
 
-// PeersPage with the settings menu of the second row open.
-SignedInFrame {
+// The settings menu of the second peer open.
+ShellScene {
     id: scene
 
-    readonly property var peers: [
-        { "id": 31, "name": "Нидерланды", "protocol": "amnezia-v1", "config": "vpn://AAAAnl" },
-        { "id": 32, "name": "Германия", "protocol": "amnezia-v2", "config": "vpn://AAAAde" },
-        { "id": 33, "name": "Финляндия", "protocol": "amnezia-v1", "config": "vpn://AAAAfi" }
-    ]
-
-    title: "Соединения"
-
-    Component.onCompleted: {
-        signIn(peers);
-        page.active = true;
-    }
-
-    Loader {
-        id: page
-
-        anchors.fill: parent
-        active: false
-        sourceComponent: PeersPage {}
-    }
+    user: anna
+    peers: annasPeers
 
     // Once the list holds the rows the API sent.
     Timer {
@@ -34,11 +15,11 @@ SignedInFrame {
         repeat: true
         interval: 10
         onTriggered: {
-            const list = scene.find(page.item, "peerList");
-            if (PeerStore.loading || list.count < 2)
+            const list = scene.find("peerList");
+            if (!list || PeerStore.loading || list.count < 2)
                 return;
             stop();
-            scene.find(list.itemAtIndex(1), "menuButton").clicked();
+            scene.find("menuButton", list.itemAtIndex(1)).clicked();
         }
     }
 }

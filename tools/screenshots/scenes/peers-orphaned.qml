@@ -1,30 +1,10 @@
-import QtQuick
-import "qrc:/vpn-client"
-import "frame"
+import "common"
 
-// PeersPage while a tunnel is up for a peer that has left the account: the peers from
-// the API, none connected, and the tunnel's own entry at the end.
-SignedInFrame {
-    id: scene
-
-    readonly property var peers: [
-        { "id": 21, "name": "Нидерланды", "protocol": "amnezia-v1", "config": "vpn://AAAAnl" },
-        { "id": 22, "name": "Германия", "protocol": "amnezia-v2", "config": "vpn://AAAAde" }
-    ]
-
-    title: "Соединения"
-
-    Component.onCompleted: {
-        signIn(peers);
-        VpnManager.setState(2, { "id": 20, "protocol": "amnezia-v1", "config": "vpn://AAAAgone" });
-        page.active = true;
-    }
-
-    Loader {
-        id: page
-
-        anchors.fill: parent
-        active: false
-        sourceComponent: PeersPage {}
-    }
+// The peer list while a tunnel is up for a peer that has left the account: its own entry
+// at the end, connected, without a settings menu.
+ShellScene {
+    user: anna
+    peers: annasPeers.slice(1, 3)
+    vpnState: 2
+    vpnPeer: ({ "id": 10, "protocol": "amnezia-v1", "config": "vpn://AAAAgone" })
 }

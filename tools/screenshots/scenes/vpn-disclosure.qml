@@ -1,30 +1,13 @@
 import QtQuick
 import "qrc:/vpn-client"
-import "frame"
+import "common"
 
-// The disclosure an Android user accepts before the first connection.
-SignedInFrame {
+// On Android, what the user accepts before the first connection.
+ShellScene {
     id: scene
 
-    title: "Соединения"
-
-    Component.onCompleted: {
-        Platform.os = "android";
-        signIn(samplePeers);
-        page.active = true;
-    }
-
-    Loader {
-        id: page
-
-        anchors.fill: parent
-        active: false
-        sourceComponent: PeersPage {}
-    }
-
-    Timer {
-        running: true
-        interval: 0
-        onTriggered: (page.item as PeersPage).requestConnect({ "id": 71, "name": "Нидерланды" })
-    }
+    user: anna
+    peers: annasPeers
+    os: "android"
+    onApplied: (scene.find("peersPage") as PeersPage).requestConnect(annasPeers[0])
 }
