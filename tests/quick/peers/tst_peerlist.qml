@@ -64,7 +64,7 @@ Item {
                 { tag: "config on one side, same id", peers: [{ id: 7, config: "vpn://a" }], connected: { id: 7 }, marked: [true] },
                 { tag: "id 0", peers: [{ id: 0 }, { id: "" }], connected: { id: 0 }, marked: [true, false] },
                 { tag: "no config, no id", peers: [{ name: "Дом" }], connected: { name: "Дом" }, marked: [false] },
-                { tag: "tunnel of a deleted peer", peers: textPeers.concat([{ id: 3, config: "vpn://c", orphaned: true }]), connected: { id: 3, config: "vpn://c" }, marked: [false, false, true] },
+                { tag: "tunnel of a deleted peer", peers: [textPeers[0], textPeers[1], { id: 3, config: "vpn://c", orphaned: true }], connected: { id: 3, config: "vpn://c" }, marked: [false, false, true] },
                 { tag: "orphaned, not connected", peers: [{ id: 3, config: "vpn://c", orphaned: true }], connected: null, marked: [false], noMenu: [true] }
             ];
         }

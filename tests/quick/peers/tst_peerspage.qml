@@ -23,7 +23,7 @@ Item {
     Component {
         id: infoComponent
 
-        PeerPopup { hostWidth: host.width; hostHeight: host.height }
+        PeerPopup {}
     }
 
     TextInput { id: pasteTarget }
@@ -204,7 +204,7 @@ Item {
         }
 
         function test_information(data) {
-            const popup = createTemporaryObject(infoComponent, host);
+            const popup = createTemporaryObject(infoComponent, host, { hostWidth: host.width, hostHeight: host.height });
             popup.openForPeer(data.peer);
             tryCompare(popup, "opened", true);
             const config = findChild(popup, "config");

@@ -112,7 +112,7 @@ FocusScope {
 
         // Shown for good when the form does not fit, so that the costs below are found.
         ScrollBar.vertical: ScrollBar {
-            policy: flickable.contentHeight > flickable.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+            policy: flickable.contentHeight > flickable.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
 
         Rectangle {

@@ -40,7 +40,7 @@ AppPopup {
 
             // Shown for good when the text does not fit, so that its end is not missed.
             ScrollBar.vertical: ScrollBar {
-                policy: body.contentHeight > body.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+                policy: body.contentHeight > body.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
             }
 
             Column {
