@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# peer-list.sh: the peer list page with many peers, offscreen (tarvex-peerlist-bench,
+# bench/peerlist): main() to the first frame of the list, opening the page to its first
+# frame, and the time of each frame while the list scrolls.
+#
+#   bench/peer-list.sh [--build DIR] [--peers N] [--navigations N] [--frames N] [--step PX]
+#
+# Defaults: build/, 500 peers, 20 openings, 1200 frames of 60 px (to the end and back).
+set -Eeuo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$repo/build
+args=()
+while (($# > 0)); do
+    case $1 in
+    --build) build=$2; shift 2 ;;
+    -h | --help) sed -n '2,8s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+    *) args+=("$1"); shift ;;
+    esac
+done
+
+program=$build/bench/peerlist/tarvex-peerlist-bench
+[[ -x $program ]] || { echo "peer-list.sh: $program not built" >&2; exit 2; }
+# The program's own log (the closed API, no daemon) is expected and left out.
+QT_QPA_PLATFORM=offscreen "$program" "${args[@]}" 2>/dev/null
