@@ -3,23 +3,14 @@
 # bench/peerlist): main() to the first frame of the list, opening the page to its first
 # frame, and the time of each frame while the list scrolls.
 #
-#   bench/peer-list.sh [--build DIR] [--peers N] [--navigations N] [--frames N] [--step PX]
+#   bench/peer-list.sh [--peers N] [--navigations N] [--frames N] [--step PX]
 #
-# Defaults: build/, 500 peers, 20 openings, 1200 frames of 60 px (to the end and back).
+# Defaults: 500 peers, 20 openings, 1200 frames of 60 px (to the end and back). The
+# build is build/, or TARVEX_BUILD_DIR.
 set -Eeuo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$repo/build
-args=()
-while (($# > 0)); do
-    case $1 in
-    --build) build=$2; shift 2 ;;
-    -h | --help) sed -n '2,8s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
-    *) args+=("$1"); shift ;;
-    esac
-done
-
-program=$build/bench/peerlist/tarvex-peerlist-bench
+program=${TARVEX_BUILD_DIR:-$repo/build}/bench/peerlist/tarvex-peerlist-bench
 [[ -x $program ]] || { echo "peer-list.sh: $program not built" >&2; exit 2; }
 # The program's own log (the closed API, no daemon) is expected and left out.
-QT_QPA_PLATFORM=offscreen "$program" "${args[@]}" 2>/dev/null
+QT_QPA_PLATFORM=offscreen "$program" "$@" 2>/dev/null
