@@ -62,17 +62,19 @@ FocusScope {
     }
 
     function save(peer, name) {
-        PeerStore.updatePeer(peer ? peer.id : null, name, ok => {
-                // A reply for a peer the popup no longer shows is not its to report.
-                if (editPopup.peer !== peer)
-                    return;
-                if (!ok) {
-                    editPopup.errorText = PeerStore.error;
-                    return;
-                }
-                editPopup.close();
-                PeerStore.fetchPeers();
-            });
+        PeerStore.updatePeer(peer ? peer.id : null, name, ok => finishAction(editPopup, editPopup.peer === peer, ok));
+    }
+
+    // After a rename or delete: the list reloaded and the popup closed, or the store's
+    // error in the popup. A reply about a peer the popup no longer shows leaves it alone.
+    function finishAction(popup, stillShown, ok) {
+        if (ok) {
+            if (stillShown)
+                popup.close();
+            PeerStore.fetchPeers();
+        } else if (stillShown) {
+            popup.errorText = PeerStore.error;
+        }
     }
 
     function requestDelete(peer) {
@@ -85,16 +87,7 @@ FocusScope {
         const peer = deletingPeer;
         if (peer === null)
             return;
-        PeerStore.deletePeer(peer.id, ok => {
-                if (ok)
-                    PeerStore.fetchPeers();
-                if (deletingPeer !== peer)
-                    return;
-                if (ok)
-                    deletePopup.close();
-                else
-                    deletePopup.errorText = PeerStore.error;
-            });
+        PeerStore.deletePeer(peer.id, ok => finishAction(deletePopup, deletingPeer === peer, ok));
     }
 
     ColumnLayout {
