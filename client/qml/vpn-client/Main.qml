@@ -199,23 +199,19 @@ ApplicationWindow {
         }
     }
 
-    // The signed-in pages, until they are built.
+    // The signed-in pages, placeholders where a page is not built yet.
     Component {
         id: peersPage
 
-        PagePlaceholder {
+        PeersPage {
             objectName: "peersPage"
-            heading: qsTr("Соединения")
-            body: qsTr("Здесь будет список ваших соединений.")
         }
     }
     Component {
         id: addPeerPage
 
-        PagePlaceholder {
+        AddPeerPage {
             objectName: "addPeerPage"
-            heading: qsTr("Новое соединение")
-            body: qsTr("Здесь можно будет выбрать страну и создать соединение.")
         }
     }
     Component {

@@ -11,11 +11,13 @@ ShellTestCase {
     readonly property var verified: ({ "name": "Анна", "email": "anna@example.com", "email_verified_at": "2024-05-01T10:00:00Z" })
     readonly property var navigation: ["peers", "addPeer", "splitTunnel", "balance", "profile"]
 
-    // Signed in with a made-up token: enough for pages that send nothing.
+    // Signed in with the token of a new account, whose record is replaced by this one;
+    // once the page has loaded.
     function enter(user, appPage) {
         window.appPage = appPage || "peers";
         AuthStore.user = user;
-        AuthStore.token = "token";
+        AuthStore.token = newAccount().token;
+        settle();
     }
 
     function test_pageForAccountState_data() {
@@ -45,6 +47,7 @@ ShellTestCase {
         const seen = {};
         for (const key of navigation.concat(["peers"])) {
             click("nav_" + key);
+            settle();
             compare([window.appPage, shownPage()], [key, key + "Page"]);
             const page = findChild(window.contentItem, "appContent").item;
             verify(seen[key] !== page, `${key} is made anew`);
@@ -96,7 +99,9 @@ ShellTestCase {
     function test_signOutFromEveryPage(data) {
         const account = newAccount();
         signIn(account.email);
+        settle();
         click("nav_" + data.page);
+        settle();
         click("logoutButton");
         waitForPage("loginPage");
         compare([AuthStore.token, item("message").text], ["", "Вы вышли из аккаунта"]);
