@@ -1,0 +1,210 @@
+import QtQuick
+import QtTest
+import App.Api
+import App.Stores
+import "qrc:/vpn-client"
+import "../stores"
+
+// The profile page against the real tarvex-vendor-api, through clicks and keys: what
+// its forms send and show, what they keep after a failure, and the deletion popup that
+// cannot be dismissed while its request runs. Tables keep one row per line.
+Item {
+    id: host
+
+    // tall enough for the whole page, so that every control can be clicked
+    width: 430
+    height: 1500
+
+    Component {
+        id: pageComponent
+
+        ProfilePage { anchors.fill: parent }
+    }
+
+    StoreTestCase {
+        name: "ProfilePage"
+        when: windowShown
+
+        function initStoreTest() {
+            TestSupport.clearOpenedUrls();
+        }
+
+        function confirmEmail(account) {
+            const code = TestSupport.outbox(account.email)[0].code;
+            verify(request("POST", "/auth/email/verify", { "code": code }, account.token).ok);
+        }
+
+        // Signed in, the page open and its profile request answered.
+        function openPage(account) {
+            signIn(account, true);
+            const page = createTemporaryObject(pageComponent, host);
+            tryVerify(() => !AuthStore.loading, 10000);
+            return page;
+        }
+
+        // Replaces a field's text as a user would: click, select all, type.
+        function typeInto(field, text) {
+            mouseClick(field);
+            keyClick(Qt.Key_A, Qt.ControlModifier);
+            if (text === "")
+                keyClick(Qt.Key_Delete);
+            for (const character of text)
+                keyClick(character);
+        }
+
+        function fieldTexts(page, names) {
+            return names.map(name => findChild(page, name).text);
+        }
+
+        // The record is fetched at every visit, and the fields follow it.
+        function test_fieldsShowTheServersRecord() {
+            const account = newAccount();
+            confirmEmail(account);
+            verify(request("PATCH", "/profile", { "name": "Renamed elsewhere", "email": account.email }, account.token).ok);
+            const page = openPage(account);
+            compare(fieldTexts(page, ["nameField", "emailField"]), ["Renamed elsewhere", account.email]);
+            compare(findChild(page, "verification").visible, false);
+        }
+
+        // taken: the e-mail of another account. submit: the save button, or Return in
+        // the e-mail field.
+        function test_saveProfile_data() {
+            return [
+                { tag: "new name by the button", name: "Maria Petrova", message: "Профиль обновлен", error: "", verified: true },
+                { tag: "new address by Return", name: "Anna", email: "anna.new@example.com", submit: Qt.Key_Return, message: "Профиль обновлен", error: "", verified: false },
+                { tag: "address of another account", name: "Anna", taken: true, message: "", error: "Этот email уже зарегистрирован", verified: true },
+                { tag: "empty name", name: "", message: "", error: "Введите имя и email", verified: true, sendsNothing: true }
+            ];
+        }
+
+        function test_saveProfile(data) {
+            const other = newAccount();
+            const account = newAccount();
+            confirmEmail(account);
+            const page = openPage(account);
+            const email = data.taken ? other.email : data.email || account.email;
+            typeInto(findChild(page, "nameField"), data.name);
+            typeInto(findChild(page, "emailField"), email);
+            if (data.submit)
+                keyClick(data.submit);
+            else
+                mouseClick(findChild(findChild(page, "infoForm"), "saveButton"));
+            tryVerify(() => !AuthStore.loading, 10000);
+
+            compare([findChild(page, "message").text, findChild(page, "error").text], [data.message, data.error]);
+            compare(fieldTexts(page, ["nameField", "emailField"]), [data.name, email], "the fields keep what was typed, or show what was saved");
+            compare(findChild(page, "verification").visible, !data.verified);
+            const saved = data.message !== "";
+            const onServer = request("GET", "/profile", null, account.token).data;
+            compare([onServer.name, onServer.email], saved ? [data.name, email] : ["Анна", account.email]);
+            if (data.sendsNothing)
+                compare(received().filter(line => line.startsWith("PATCH")), []);
+        }
+        // The fields are emptied only when the server took the new password.
+        function test_changePassword_data() {
+            return [
+                { tag: "right current password", current: "correct horse battery", confirmation: "a brand new secret", message: "Пароль обновлен", error: "" },
+                { tag: "wrong current password", current: "wrong horse battery", confirmation: "a brand new secret", message: "", error: "Неверный текущий пароль" },
+                { tag: "confirmation differs", current: "correct horse battery", confirmation: "a brand new secreT", message: "", error: "Пароли не совпадают" }
+            ];
+        }
+
+        function test_changePassword(data) {
+            const account = newAccount();
+            confirmEmail(account);
+            const page = openPage(account);
+            const typed = [data.current, "a brand new secret", data.confirmation];
+            const names = ["currentField", "passwordField", "confirmationField"];
+            names.forEach((name, index) => typeInto(findChild(page, name), typed[index]));
+            keyClick(Qt.Key_Return);
+            tryVerify(() => !AuthStore.loading, 10000);
+
+            const changed = data.message !== "";
+            compare([findChild(page, "message").text, findChild(page, "error").text], [data.message, data.error]);
+            compare(fieldTexts(page, names), changed ? ["", "", ""] : typed);
+            compare(request("POST", "/auth/login", { "email": account.email, "password": "a brand new secret" }).ok, changed);
+        }
+
+        // The code part shows only while the address is unconfirmed, and goes once the
+        // code from the letter confirms it.
+        function test_verificationCode() {
+            const account = newAccount();
+            const page = openPage(account);
+            const verification = findChild(page, "verification");
+            verify(verification.visible);
+            typeInto(findChild(page, "codeField"), TestSupport.outbox(account.email)[0].code);
+            keyClick(Qt.Key_Return);
+            tryVerify(() => !verification.visible, 10000);
+            compare([findChild(page, "message").text, AuthStore.isEmailVerified], ["Email подтвержден", true]);
+        }
+
+        // The popup opens with the password field focused, so typing goes there.
+        function openDeletePopup(page) {
+            mouseClick(findChild(findChild(page, "deleteForm"), "deleteButton"));
+            const popup = findChild(page, "deleteForm").popup;
+            tryVerify(() => popup.opened);
+            return popup;
+        }
+
+        function test_deleteProfile_data() {
+            return [
+                { tag: "wrong password", password: "wrong horse battery", error: "Неверный пароль", deleted: false },
+                { tag: "right password", password: "correct horse battery", error: "", deleted: true }
+            ];
+        }
+
+        function test_deleteProfile(data) {
+            const account = newAccount();
+            confirmEmail(account);
+            const page = openPage(account);
+            const popup = openDeletePopup(page);
+            for (const character of data.password)
+                keyClick(character);
+            keyClick(Qt.Key_Return);
+            tryVerify(() => !AuthStore.loading, 10000);
+
+            compare([popup.opened, popup.errorText, AuthStore.isAuthenticated], [!data.deleted, data.error, !data.deleted]);
+            compare(request("POST", "/auth/login", { "email": account.email, "password": password }).ok, !data.deleted, "the account exists");
+            if (!data.deleted) {
+                keyClick("x");
+                compare(popup.errorText, "", "editing clears the error");
+            }
+        }
+
+        // While the deletion runs, neither Escape nor a press outside closes the popup;
+        // once it has failed both do, and the popup forgets the password and the error.
+        function test_deletePopupStaysWhileLoading() {
+            const account = newAccount();
+            confirmEmail(account);
+            const page = openPage(account);
+            const popup = openDeletePopup(page);
+            ApiClient.baseUrl = slowServer(422, { "message": "Неверный пароль" });
+            for (const character of "some password")
+                keyClick(character);
+            mouseClick(findChild(popup.contentItem, "deleteButton"));
+            verify(AuthStore.loading);
+            keyClick(Qt.Key_Escape);
+            mouseClick(host, 5, 5);
+            compare(popup.opened, true);
+            tryVerify(() => popup.errorText === "Неверный пароль", 5000);
+            const passwordField = findChild(popup.contentItem, "passwordField");
+            compare(passwordField.text, "some password");
+            keyClick(Qt.Key_Escape);
+            tryVerify(() => !popup.opened);
+            compare([passwordField.text, popup.errorText], ["", ""]);
+        }
+
+        function test_websiteLinks_data() {
+            return [
+                { tag: "offer", link: "offerLink", url: Themes.offerUrl },
+                { tag: "privacy policy", link: "privacyLink", url: Themes.privacyPolicyUrl }
+            ];
+        }
+
+        function test_websiteLinks(data) {
+            const page = openPage(newAccount());
+            mouseClick(findChild(page, data.link));
+            compare(TestSupport.openedUrls, [data.url]);
+        }
+    }
+}
