@@ -130,9 +130,23 @@ Item {
             enabled: page.controlsEnabled
             opacity: enabled ? 1 : 0.58
 
-            RowLayout {
+            // The button goes under the field where beside it the example would not fit.
+            GridLayout {
+                id: entryRow
+
+                readonly property bool fitsBeside: width - addButton.width - columnSpacing - 28 >= placeholderMetrics.advanceWidth
+
                 Layout.fillWidth: true
-                spacing: 10
+                columns: fitsBeside ? 2 : 1
+                columnSpacing: 10
+                rowSpacing: 10
+
+                TextMetrics {
+                    id: placeholderMetrics
+
+                    font.pixelSize: 15
+                    text: entryField.placeholderText
+                }
 
                 AppTextField {
                     id: entryField
@@ -145,9 +159,13 @@ Item {
                 }
 
                 AppButton {
+                    id: addButton
+
                     objectName: "addButton"
                     Layout.fillWidth: false
-                    Layout.preferredWidth: 104
+                    Layout.alignment: Qt.AlignRight
+                    // never narrower than its word, whatever the font
+                    Layout.preferredWidth: Math.max(104, implicitWidth)
                     text: qsTr("Добавить")
                     onClicked: page.addEntry()
                 }
@@ -167,7 +185,7 @@ Item {
                 model: SplitTunnelStore.entries
 
                 delegate: Rectangle {
-                    id: entryRow
+                    id: entryItem
 
                     required property var modelData
 
@@ -189,7 +207,7 @@ Item {
                         Text {
                             objectName: "entryValue"
                             Layout.fillWidth: true
-                            text: entryRow.modelData.value
+                            text: entryItem.modelData.value
                             color: Themes.textPrimary
                             font.pixelSize: 14
                             font.weight: Font.DemiBold
@@ -199,9 +217,11 @@ Item {
                         Text {
                             objectName: "entryIp"
                             Layout.fillWidth: true
-                            text: entryRow.modelData.ip !== "" ? entryRow.modelData.ip : qsTr("IP будет обновлен при подключении")
+                            text: entryItem.modelData.ip !== "" ? entryItem.modelData.ip : qsTr("IP будет обновлен при подключении")
                             color: Themes.textMuted
                             font.pixelSize: 12
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 2
                             elide: Text.ElideRight
                         }
                     }
@@ -215,7 +235,7 @@ Item {
                         anchors.verticalCenter: parent.verticalCenter
                         iconName: "delete"
                         Accessible.name: qsTr("Удалить")
-                        onClicked: SplitTunnelStore.removeEntry(entryRow.modelData.value)
+                        onClicked: SplitTunnelStore.removeEntry(entryItem.modelData.value)
                     }
                 }
             }

@@ -59,6 +59,8 @@ Rectangle {
         text: root.text
         color: Themes.textPrimary
         font.pixelSize: 14
+        wrapMode: Text.Wrap
+        maximumLineCount: 2
         elide: Text.ElideRight
     }
 

@@ -12,6 +12,7 @@ AppPopup {
     id: popup
 
     property string errorText: ""
+    property alias password: passwordField.text
 
     function openForDeletion() {
         passwordField.text = "";
