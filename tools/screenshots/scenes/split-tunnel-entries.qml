@@ -9,11 +9,16 @@ Rectangle {
 
     color: Themes.canvas
 
+    // Set directly, not through the store's operations: a scene writes no settings.
     Component.onCompleted: {
-        SplitTunnelStore.setTunnelingEnabled(true);
-        SplitTunnelStore.setRouteMode(SplitTunnelStore.modeAllExceptSelected);
-        for (const entry of ["youtube.com", "192.0.2.15", "10.20.0.0/16", "very-long-subdomain.streaming-service.example.com"])
-            SplitTunnelStore.addEntry(entry);
+        SplitTunnelStore.tunnelingEnabled = true;
+        SplitTunnelStore.routeMode = SplitTunnelStore.modeAllExceptSelected;
+        SplitTunnelStore.entries = [
+            { "value": "youtube.com", "ip": "" },
+            { "value": "192.0.2.15", "ip": "192.0.2.15" },
+            { "value": "10.20.0.0/16", "ip": "10.20.0.0/16" },
+            { "value": "very-long-subdomain.streaming-service.example.com", "ip": "" }
+        ];
         loader.active = true;
     }
 

@@ -6,9 +6,10 @@ import "qrc:/vpn-client"
 Rectangle {
     color: Themes.canvas
 
+    // Set directly, not through the store's operations: a scene writes no settings.
     Component.onCompleted: {
-        SplitTunnelStore.setTunnelingEnabled(true);
-        SplitTunnelStore.addEntry("youtube.com");
+        SplitTunnelStore.tunnelingEnabled = true;
+        SplitTunnelStore.entries = [{ "value": "youtube.com", "ip": "" }];
         VpnManager.setState(2, { "id": 7, "name": "Нидерланды" });
         loader.active = true;
     }

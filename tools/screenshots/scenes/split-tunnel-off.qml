@@ -6,9 +6,10 @@ import "qrc:/vpn-client"
 Rectangle {
     color: Themes.canvas
 
+    // Set directly, not through the store's operations: a scene writes no settings.
     Component.onCompleted: {
-        SplitTunnelStore.addEntry("youtube.com");
-        SplitTunnelStore.addEntry("10.20.0.0/16");
+        SplitTunnelStore.tunnelingEnabled = false;
+        SplitTunnelStore.entries = [{ "value": "youtube.com", "ip": "" }, { "value": "10.20.0.0/16", "ip": "10.20.0.0/16" }];
         loader.active = true;
     }
 
