@@ -76,6 +76,11 @@ TestCase {
             keyClick(character);
     }
 
+    // Until the page's own requests have ended and the busy overlay is gone.
+    function settle() {
+        tryVerify(() => !window.globalLoading && ApiClient.activeRequests === 0, 10000, "the page has loaded");
+    }
+
     function waitForPage(name) {
         tryVerify(() => !AuthStore.loading && shownPage() === name, 10000, `${name} opens, ${shownPage()} is shown`);
     }
@@ -101,8 +106,9 @@ TestCase {
         accounts += 1;
         const account = { "name": "Anna", "email": `user${accounts}@example.com` };
         const reply = request("POST", "/auth/register", { "name": account.name, "email": account.email, "password": password, "password_confirmation": password, "agree_with_personal_agreement": true, "device_name": "test" });
+        account.token = reply.data.token;
         if (!unverified)
-            request("POST", "/auth/email/verify", { "code": TestSupport.outbox(account.email)[0].code }, reply.data.token);
+            request("POST", "/auth/email/verify", { "code": TestSupport.outbox(account.email)[0].code }, account.token);
         TestSupport.clearRequestLog();
         return account;
     }

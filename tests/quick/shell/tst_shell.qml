@@ -1,6 +1,5 @@
 import QtQuick
 import QtTest
-import App.Api
 import App.Stores
 import "qrc:/vpn-client"
 
@@ -12,14 +11,13 @@ ShellTestCase {
     readonly property var verified: ({ "name": "Анна", "email": "anna@example.com", "email_verified_at": "2024-05-01T10:00:00Z" })
     readonly property var navigation: ["peers", "addPeer", "splitTunnel", "balance", "profile"]
 
-    // Signed in with a made-up token. The server's scripted reply stands in for the API,
-    // so that the pages which load the profile get this user back.
+    // Signed in with the token of a new account, whose record is replaced by this one;
+    // once the page has loaded.
     function enter(user, appPage) {
-        const reply = encodeURIComponent(JSON.stringify({ "data": user }));
-        ApiClient.baseUrl = ApiClient.baseUrl.replace(/\/api\/v1$/, "") + "/dev/reply?status=200&body=" + reply + "&path=";
         window.appPage = appPage || "peers";
         AuthStore.user = user;
-        AuthStore.token = "token";
+        AuthStore.token = newAccount().token;
+        settle();
     }
 
     function test_pageForAccountState_data() {
@@ -49,8 +47,7 @@ ShellTestCase {
         const seen = {};
         for (const key of navigation.concat(["peers"])) {
             click("nav_" + key);
-            // some pages load the profile, and the window is blocked meanwhile
-            tryVerify(() => !AuthStore.loading, 5000);
+            settle();
             compare([window.appPage, shownPage()], [key, key + "Page"]);
             const page = findChild(window.contentItem, "appContent").item;
             verify(seen[key] !== page, `${key} is made anew`);
@@ -102,8 +99,9 @@ ShellTestCase {
     function test_signOutFromEveryPage(data) {
         const account = newAccount();
         signIn(account.email);
+        settle();
         click("nav_" + data.page);
-        tryVerify(() => !AuthStore.loading, 10000);
+        settle();
         click("logoutButton");
         waitForPage("loginPage");
         compare([AuthStore.token, item("message").text], ["", "Вы вышли из аккаунта"]);
