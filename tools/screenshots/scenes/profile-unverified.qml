@@ -2,7 +2,9 @@ import QtQuick
 import App.Stores
 import "qrc:/vpn-client"
 
-// The profile page of an account whose new e-mail address awaits its code.
+// The profile page of an account whose new e-mail address awaits its code. The window
+// shows the verification page to such an account, so the page stands alone here, where
+// the signed-in frame would put it. (Confirmed, it is shell-profile.)
 Rectangle {
     color: Themes.canvas
 
@@ -20,7 +22,6 @@ Rectangle {
         id: loader
 
         anchors.fill: parent
-        // where the signed-in frame puts its page: under the header, above the navigation
         anchors.margins: Themes.pagePadding
         anchors.topMargin: 102
         anchors.bottomMargin: 94

@@ -1,16 +1,18 @@
 import QtQuick
 import App.Stores
-import "qrc:/vpn-client"
+import "common"
 
-// The split-tunnelling page switched on, only the listed entries through the VPN,
-// scrolled down to the list: a site waiting for its address, an address and a subnet.
-Rectangle {
+// The split-tunnelling page switched on, everything but the list through the VPN,
+// scrolled down to the list: a site waiting for its address, an address, a subnet and a
+// name too long for its row. (Switched off, it is shell-split-tunnel.)
+ShellScene {
     id: scene
 
-    color: Themes.canvas
+    user: anna
+    appPage: "splitTunnel"
 
     // Set directly, not through the store's operations: a scene writes no settings.
-    Component.onCompleted: {
+    onApplied: {
         SplitTunnelStore.tunnelingEnabled = true;
         SplitTunnelStore.routeMode = SplitTunnelStore.modeAllExceptSelected;
         SplitTunnelStore.entries = [
@@ -19,39 +21,17 @@ Rectangle {
             { "value": "10.20.0.0/16", "ip": "10.20.0.0/16" },
             { "value": "very-long-subdomain.streaming-service.example.com", "ip": "" }
         ];
-        loader.active = true;
+        scrollDown.start();
     }
 
-    function flickableIn(item) {
-        if (item.contentY !== undefined && item.flickableDirection !== undefined)
-            return item;
-        for (let i = 0; i < item.children.length; ++i) {
-            const found = flickableIn(item.children[i]);
-            if (found)
-                return found;
-        }
-        return null;
-    }
-
-    Loader {
-        id: loader
-
-        anchors.fill: parent
-        // where the signed-in frame puts its page: under the header, above the navigation
-        anchors.margins: Themes.pagePadding
-        anchors.topMargin: 102
-        anchors.bottomMargin: 94
-        active: false
-        sourceComponent: SplitTunnelPage {}
-    }
-
-    // Once laid out: the bottom of the page.
+    // once the list is laid out
     Timer {
-        running: true
+        id: scrollDown
+
         interval: 100
         onTriggered: {
-            const flickable = scene.flickableIn(loader.item);
-            flickable.contentY = Math.max(0, flickable.contentHeight - flickable.height);
+            const column = scene.find("pageColumn");
+            column.contentY = Math.max(0, column.contentHeight - column.height);
         }
     }
 }

@@ -1,28 +1,16 @@
-import QtQuick
 import App.Stores
-import "qrc:/vpn-client"
+import "common"
 
 // The split-tunnelling page while a tunnel is up: everything locked, the switch too.
-Rectangle {
-    color: Themes.canvas
+ShellScene {
+    user: anna
+    appPage: "splitTunnel"
+    vpnState: 2
+    vpnPeer: annasPeers[0]
 
     // Set directly, not through the store's operations: a scene writes no settings.
-    Component.onCompleted: {
+    onApplied: {
         SplitTunnelStore.tunnelingEnabled = true;
         SplitTunnelStore.entries = [{ "value": "youtube.com", "ip": "" }];
-        VpnManager.setState(2, { "id": 7, "name": "Нидерланды" });
-        loader.active = true;
-    }
-
-    Loader {
-        id: loader
-
-        anchors.fill: parent
-        // where the signed-in frame puts its page: under the header, above the navigation
-        anchors.margins: Themes.pagePadding
-        anchors.topMargin: 102
-        anchors.bottomMargin: 94
-        active: false
-        sourceComponent: SplitTunnelPage {}
     }
 }

@@ -45,6 +45,7 @@ Item {
     }
 
     ScrollingColumn {
+        objectName: "pageColumn"
         anchors.fill: parent
 
         FormMessage {
