@@ -39,8 +39,10 @@ Rectangle {
         return isFinite(number) ? number : 0;
     }
 
+    // Joined to the sign by a no-break space, as the digits are grouped by one: a
+    // wrapped line never leaves "₽" or a group of digits on its own.
     function money(value, decimals) {
-        return value.toLocaleString(Qt.locale("ru_RU"), "f", decimals) + " ₽";
+        return value.toLocaleString(Qt.locale("ru_RU"), "f", decimals) + "\u00a0₽";
     }
 
     // Whole rubles without kopecks. Judged on the value rounded to kopecks, so that a
