@@ -199,7 +199,7 @@ ApplicationWindow {
         }
     }
 
-    // The signed-in pages, until they are built.
+    // The signed-in pages, placeholders where a page is not built yet.
     Component {
         id: peersPage
 

@@ -135,6 +135,7 @@ Item {
             GridLayout {
                 id: entryRow
 
+                // 28: the input's margins inside the field
                 readonly property bool fitsBeside: width - addButton.width - columnSpacing - 28 >= placeholderMetrics.advanceWidth
 
                 Layout.fillWidth: true
@@ -265,6 +266,7 @@ Item {
                     id: applicationRow
 
                     required property var modelData
+                    // the list is named here so that the binding follows its changes
                     readonly property bool selected: SplitTunnelStore.applications.length >= 0 && SplitTunnelStore.isApplicationSelected(modelData.packageName)
 
                     Layout.fillWidth: true
