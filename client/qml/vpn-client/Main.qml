@@ -203,19 +203,15 @@ ApplicationWindow {
     Component {
         id: peersPage
 
-        PagePlaceholder {
+        PeersPage {
             objectName: "peersPage"
-            heading: qsTr("Соединения")
-            body: qsTr("Здесь будет список ваших соединений.")
         }
     }
     Component {
         id: addPeerPage
 
-        PagePlaceholder {
+        AddPeerPage {
             objectName: "addPeerPage"
-            heading: qsTr("Новое соединение")
-            body: qsTr("Здесь можно будет выбрать страну и создать соединение.")
         }
     }
     Component {
