@@ -199,7 +199,7 @@ ApplicationWindow {
         }
     }
 
-    // The signed-in pages, placeholders where a page is not built yet.
+    // The signed-in pages.
     Component {
         id: peersPage
 
