@@ -198,40 +198,6 @@ private slots:
         QVERIFY(reused.data().value("id").toInteger() > ids.last());
     }
 
-    // What the development stack hands to its live WireGuard server: every account's peers
-    // on that server, with the public half of the key each configuration carries.
-    void serverPeersAreWhatTheServerMustAccept()
-    {
-        const QString token = newAccount();
-        QHash<QString, QString> expected; // public key -> address
-        QList<qint64> ids;
-        for (const QString &owner : {token, token, newAccount()}) {
-            const QJsonObject client =
-                VpnConfigParser::parsePeerConfig(createPeer(owner, 1).data().toVariantMap())
-                    .config.lastConfig;
-            expected.insert(VendorCrypto::publicKeyFor(client.value("client_priv_key").toString()),
-                            client.value("client_ip").toString().section(u'/', 0, 0));
-        }
-        createPeer(token, 2); // another server's
-        const auto listed = [this] {
-            QHash<QString, QString> peers;
-            const QJsonArray data =
-                client->send("GET", "/dev/peers?server=a").json.value("data").toArray();
-            for (const QJsonValue &peer : data)
-                peers.insert(peer["public_key"].toString(), peer["address"].toString());
-            return peers;
-        };
-        QHash<QString, QString> onServer = listed();
-        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-            QCOMPARE(onServer.value(it.key()), it.value());
-
-        const qint64 first =
-            client->api("GET", "/peers", {}, token).json["data"][0]["id"].toInteger();
-        client->api("DELETE", QStringLiteral("/peers/%1").arg(first), {}, token);
-        QCOMPARE(listed().size(), onServer.size() - 1);
-        QCOMPARE(client->send("GET", "/dev/peers").status, 400);
-    }
-
     void peerRequestsAreChecked_data()
     {
         QTest::addColumn<QJsonObject>("body");

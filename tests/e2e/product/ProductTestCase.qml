@@ -51,6 +51,7 @@ ShellTestCase {
     function addPeer(name) {
         click("nav_addPeer");
         waitForPage("addPeerPage");
+        // The account's costs load once the countries have.
         tryVerify(() => item("form").visible && !window.globalLoading, 10000, "the countries and the account are loaded");
         type("nameField", name);
         click("submitButton");
