@@ -14,8 +14,10 @@ readonly SCENARIO=$E2E_DIR/product/tst_product.qml
 # The DNS servers of the vendor API's first country, whose first server is $SERVER.
 readonly COUNTRY_DNS="1.1.1.1 1.0.0.1"
 
+# client FUNCTION: one run of the client's window, doing what the scenario's FUNCTION does.
 client() {
-    run_client "$SCENARIO" "Product::$1" || fail "the client's $1 failed:"$'\n'"$client_output"
+    run_client "${TARVEX_E2E_QUICK:?}" -input "$SCENARIO" "Product::$1" \
+        || fail "the client's $1 failed:"$'\n'"$client_output"
 }
 
 expect_tunnel_up() {

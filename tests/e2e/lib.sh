@@ -172,6 +172,7 @@ vendor_api_root=""
 start_vendor_api() {
     local data=$WORK/vendor-api attempt
     rm -rf "$data"
+    : >"$WORK/vendor-api.out"
     "${TARVEX_E2E_VENDOR_API:?TARVEX_E2E_VENDOR_API is not set}" --port 0 --data "$data" \
         --cheap-password-hashing >"$WORK/vendor-api.out" 2>"$WORK/vendor-api.log" &
     local pid=$!
@@ -185,15 +186,13 @@ start_vendor_api() {
     return 1
 }
 
-# run_client QML_FILE TESTCASE::FUNCTION: one run of the client's window (Main.qml with the
-# real stores and VpnManager) by the Qt Quick Test runner (TARVEX_E2E_QUICK), offscreen,
-# on the vendor API and the daemon; its settings stay in $WORK/client from run to run.
-# client_output holds what it printed.
+# run_client PROGRAM ARG...: a client offscreen on the vendor API and the daemon, its
+# settings in $WORK/client from run to run; the Qt Quick Test runner (TARVEX_E2E_QUICK)
+# makes the client's own VpnManager. client_output holds what it printed.
 run_client() {
     client_output=$(QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$WORK/client \
         TARVEX_QUICK_REAL_VPN_MANAGER=1 TARVEX_API_URL="$vendor_api_root/api/v1" \
-        TARVEX_WEBSITE_URL="$vendor_api_root" \
-        "${TARVEX_E2E_QUICK:?TARVEX_E2E_QUICK is not set}" -input "$1" "$2" 2>&1)
+        TARVEX_WEBSITE_URL="$vendor_api_root" "$@" 2>&1)
 }
 
 # --- tarvexctl --------------------------------------------------------------------------
