@@ -107,11 +107,12 @@ EOF
         while read -r key address; do
             [[ -n $key ]] || continue
             in_sandbox "$run" "$build/tools/sandbox/tarvex-live-net" server wg set tarvex-srv0 \
-                peer "$key" preshared-key "$run/live/psk" allowed-ips "$address/32"
+                peer "$key" preshared-key "$run/live/psk" allowed-ips "$address/32" \
+                || echo "run: the live server did not take the peer $key"
         done < <(comm -13 <(sort <<<"$applied") <(sort <<<"$wanted"))
         while read -r key address; do
             [[ -z $key ]] || in_sandbox "$run" "$build/tools/sandbox/tarvex-live-net" server \
-                wg set tarvex-srv0 peer "$key" remove
+                wg set tarvex-srv0 peer "$key" remove || echo "run: the live server kept the peer $key"
         done < <(comm -23 <(sort <<<"$applied") <(sort <<<"$wanted"))
         applied=$wanted
         echo "run: the live server accepts $(grep -c . <<<"$wanted" || true) peer(s) of the vendor API"
@@ -222,7 +223,7 @@ start_api() {
     [[ -n $api_root ]] || die "the vendor API did not say where it listens"
     # The codes and reset tokens it "mails", as they come.
     touch "$run/vendor-api/outbox.log"
-    tail -n0 -F "$run/vendor-api/outbox.log" 2>/dev/null > >(sed -u 's/^/outbox: /') &
+    tail -n0 -F "$run/vendor-api/outbox.log" 2>/dev/null 9>&- > >(sed -u 's/^/outbox: /') &
     outbox_pid=$!
     if ((live)); then
         sync_live_peers "$run" "$api_root" &
@@ -296,7 +297,10 @@ main() {
     exec 9>"$run/lock"
     flock -n 9 || die "another run.sh uses $run"
     rm -rf "$run/mac" "$run/stop" "$socket"
-    mkdir -p "$run/mac" "$run/live" "$run/client"
+    mkdir -p "$run/mac" "$run/live"
+    # The client's settings hold its API token.
+    mkdir -p "$run/client"
+    chmod 0700 "$run/client"
     : >"$run/daemon.log"
     trap stop_all EXIT
     trap 'exit 130' INT
