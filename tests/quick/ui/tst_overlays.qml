@@ -24,7 +24,9 @@ Item {
             onWheel: ++page.counts.wheels
         }
 
-        LoadingOverlay { id: overlay }
+        TextInput { id: field; width: 100; height: 20 }
+        Item { id: fallback }
+        LoadingOverlay { id: overlay; fallbackFocus: fallback }
     }
 
     Component { id: popupComponent; ConfirmActionPopup {} }
@@ -62,6 +64,22 @@ Item {
             overlay.visible = true;
             compare(poke(), [0, 0, 0]);
             verify(overlay.activeFocus);
+        }
+
+        // Hidden again, it gives the focus back, so that the field (a popup's too) still
+        // hears Return and Escape; to the fallback when that field has gone meanwhile.
+        function test_focusReturnsWhenHidden_data() {
+            return [{ tag: "to the field", fieldGone: false }, { tag: "to the fallback", fieldGone: true }];
+        }
+
+        function test_focusReturnsWhenHidden(data) {
+            field.visible = true;
+            field.forceActiveFocus();
+            overlay.visible = true;
+            verify(overlay.activeFocus);
+            field.visible = !data.fieldGone;
+            overlay.visible = false;
+            verify((data.fieldGone ? fallback : field).activeFocus);
         }
 
         function test_cardSize_data() {
