@@ -110,10 +110,12 @@ Item {
             compare([popup.errorText, findChild(row(0), "name").text], [data.error, data.name]);
             if (!data.open)
                 return;
-            // Closing forgets the peer and the failure.
+            // Closing forgets the peer and the failure, and shows the list as the server has it.
             keyClick(Qt.Key_Escape);
             tryCompare(popup, "opened", false);
             compare([popup.peer, popup.errorText], [null, ""]);
+            tryCompare(findChild(page, "status"), "text", data.gone ? "Соединений пока нет" : "");
+            compare(findChild(page, "peerList").visible, !data.gone);
         }
 
         function test_delete_data() {
@@ -142,6 +144,10 @@ Item {
             tryCompare(popup, "opened", data.open);
             compare(popup.errorText, data.error);
             tryCompare(findChild(page, "status"), "text", data.status);
+            if (!data.open)
+                return;
+            keyClick(Qt.Key_Escape);
+            tryCompare(findChild(page, "status"), "text", "Соединений пока нет");
         }
 
         // Only Android asks, and only until the user has accepted once; only the

@@ -83,6 +83,13 @@ FocusScope {
         deletePopup.openForAction(qsTr("Удалить соединение"), qsTr("Удалить \"%1\"?").arg(name !== "" ? name : qsTr("соединение")), qsTr("Удалить"));
     }
 
+    // A refused rename or delete leaves its error in the store, which hides the list
+    // behind the popup; once the popup is closed the list is loaded again.
+    function reloadAfterFailure() {
+        if (PeerStore.error !== "")
+            PeerStore.fetchPeers();
+    }
+
     function confirmDelete() {
         const peer = deletingPeer;
         if (peer === null)
@@ -176,6 +183,7 @@ FocusScope {
         hostHeight: parent ? parent.height : 400
         loading: PeerStore.loading
         onSaveRequested: (peer, name) => root.save(peer, name)
+        onClosed: root.reloadAfterFailure()
     }
 
     ConfirmActionPopup {
@@ -188,7 +196,10 @@ FocusScope {
         destructive: true
         loading: PeerStore.loading
         onConfirmed: root.confirmDelete()
-        onClosed: root.deletingPeer = null
+        onClosed: {
+            root.deletingPeer = null;
+            root.reloadAfterFailure();
+        }
     }
 
     VpnDisclosurePopup {
