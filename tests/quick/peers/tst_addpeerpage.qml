@@ -138,6 +138,7 @@ Item {
         function test_refused(data) {
             signIn(newAccount(), true);
             replyWith(200, { success: true, data: data.countries });
+            PeerStore.deletePeer(null); // an error the list page would show
             openPage();
             tryCompare(page, "countriesLoaded", true, 10000);
             ApiClient.baseUrl = root + "/api/v1";

@@ -35,6 +35,7 @@ Item {
             signIn(account, true);
             const page = createTemporaryObject(pageComponent, host);
             tryVerify(() => !AuthStore.loading, 10000);
+            compare(findChild(page, "message").text, "", "the sign-in's text is not shown");
             return page;
         }
 

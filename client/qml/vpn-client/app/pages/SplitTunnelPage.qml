@@ -19,6 +19,8 @@ Item {
     property var installedApplications: []
 
     Component.onCompleted: {
+        // a refusal shown at an earlier visit is about a text that is gone
+        SplitTunnelStore.error = "";
         if (applicationSplitAvailable)
             installedApplications = readInstalledApplications();
         else if (applicationsType)
