@@ -22,6 +22,24 @@ Item {
             text: '<a href="https://tarvex.example/offer">Оферта</a> принимается целиком, без изъятий'
         }
     }
+    // a page scrolled away from the note at its top
+    Component {
+        id: scrolledPageComponent
+
+        Flickable {
+            width: 300
+            height: 200
+            contentHeight: 800
+            contentY: 600
+
+            Column {
+                width: 300
+
+                FormMessage { objectName: "message"; width: 300 }
+                Item { width: 300; height: 700 }
+            }
+        }
+    }
     SignalSpy { id: spy }
 
     function listen(target, signalName) {
@@ -96,6 +114,17 @@ Item {
             compare(box.checked, data.toggles === 1);
             compare(spy.count, data.toggles);
             verify(Qt.colorEqual(findChild(box, "box").color, box.checked ? Themes.accent : "transparent"));
+        }
+    }
+
+    TestCase {
+        name: "FormMessage"
+        when: windowShown
+
+        function test_scrolledIntoViewAsItAppears() {
+            const page = createTemporaryObject(scrolledPageComponent, host);
+            findChild(page, "message").text = "Неверный текущий пароль";
+            tryCompare(page, "contentY", 0);
         }
     }
 }
