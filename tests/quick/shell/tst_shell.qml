@@ -163,7 +163,7 @@ ShellTestCase {
         return [
             { tag: "name and balance", user: { "name": "Анна", "balance": 1234.5 }, text: "Анна · 1\u00a0234,50 ₽" },
             { tag: "millions", user: { "name": "Анна", "balance": 1000000 }, text: "Анна · 1\u00a0000\u00a0000,00 ₽" },
-            { tag: "balance as text", user: { "name": "Анна", "balance": "0.5" }, text: "Анна · 0,50 ₽" },
+            { tag: "balance as Russian text", user: { "name": "Анна", "balance": "1 234,5" }, text: "Анна · 1\u00a0234,50 ₽" },
             { tag: "no balance", user: { "name": "Анна" }, text: "Анна · 0 ₽" },
             { tag: "null balance", user: { "name": "Анна", "balance": null }, text: "Анна · 0 ₽" },
             { tag: "balance not a number", user: { "name": "Анна", "balance": "много" }, text: "Анна · 0 ₽" },
