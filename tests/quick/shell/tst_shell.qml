@@ -39,7 +39,7 @@ ShellTestCase {
         compare(shownPage(), data.page);
         compare(findChild(window.contentItem, "authLayout").visible, data.title !== undefined, "the navigation shows");
         if (data.title)
-            compare(item("title").text, data.title);
+            compare([item("title").text, item("title").truncated], [data.title, false]);
     }
 
     function test_navigationOpensEachPageAnew() {

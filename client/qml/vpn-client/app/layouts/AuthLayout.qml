@@ -75,6 +75,8 @@ FocusScope {
                     Layout.fillWidth: true
                     spacing: 4
 
+                    // A long title ("Раздельное туннелирование") shrinks a little before
+                    // it is cut short.
                     Text {
                         objectName: "title"
                         Layout.fillWidth: true
@@ -82,6 +84,8 @@ FocusScope {
                         color: Themes.textPrimary
                         font.pixelSize: 21
                         font.weight: Font.DemiBold
+                        fontSizeMode: Text.HorizontalFit
+                        minimumPixelSize: 16
                         elide: Text.ElideRight
                     }
 
