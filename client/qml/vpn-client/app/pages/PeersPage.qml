@@ -134,34 +134,18 @@ FocusScope {
             }
         }
 
-        Column {
-            Layout.fillWidth: true
-            spacing: 8
+        // the same links as the profile page's
+        WebsiteLink {
+            objectName: "tipsLink"
+            text: qsTr("Полезные советы и инструкция")
+            url: Themes.websiteUrl + "/tips-and-instructions"
+        }
 
-            Repeater {
-                model: [
-                    { "name": "tipsLink", "text": qsTr("Полезные советы и инструкция"), "page": "/tips-and-instructions" },
-                    { "name": "newsLink", "text": qsTr("Новости и поддержка"), "page": "/news-and-support" }
-                ]
-
-                Text {
-                    required property var modelData
-
-                    objectName: modelData.name
-                    anchors.horizontalCenter: parent.horizontalCenter
-                    text: modelData.text
-                    color: Themes.accent
-                    font.pixelSize: 14
-                    font.underline: true
-
-                    TapHandler {
-                        onTapped: Qt.openUrlExternally(Themes.websiteUrl + parent.modelData.page)
-                    }
-                    HoverHandler {
-                        cursorShape: Qt.PointingHandCursor
-                    }
-                }
-            }
+        WebsiteLink {
+            objectName: "newsLink"
+            Layout.topMargin: -4
+            text: qsTr("Новости и поддержка")
+            url: Themes.websiteUrl + "/news-and-support"
         }
     }
 
