@@ -54,7 +54,6 @@ TestCase {
         return [
             { tag: "mode as text", call: "setRouteMode", key: "routeMode", value: "2", expected: 1 },
             { tag: "mode out of range", call: "setRouteMode", key: "routeMode", value: 3, expected: 1 },
-            { tag: "type as text", call: "setSplitType", key: "splitType", value: "1", expected: 0 },
             { tag: "type as bool", call: "setSplitType", key: "splitType", value: true, expected: 0 },
             { tag: "type applications", call: "setSplitType", key: "splitType", value: 1, expected: 1 }
         ];

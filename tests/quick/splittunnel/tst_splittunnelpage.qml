@@ -30,10 +30,6 @@ Item {
             Platform.os = "osx";
         }
 
-        function cleanupTestCase() {
-            Platform.os = Qt.platform.os;
-        }
-
         function typeText(text) {
             for (const character of text)
                 keyClick(character);
