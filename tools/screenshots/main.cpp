@@ -26,6 +26,7 @@
 #include <QTimer>
 
 Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
+Q_IMPORT_QML_PLUGIN(App_StoresPlugin)
 
 namespace {
 
