@@ -32,7 +32,7 @@ patches=("$@")
 failing_tests() {
     cmake --build "$build" -j2 >"$build/faults-build.log" 2>&1 || { echo "build failed"; return; }
     ctest --test-dir "$build" -j2 -E "$EXCLUDE" --timeout 120 >"$build/faults-ctest.log" 2>&1
-    sed -n 's/^ *[0-9]* - \([^ ]*\) (.*$/\1/p' "$build/faults-ctest.log" | sort | tr '\n' ' '
+    sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*$/\1/p' "$build/faults-ctest.log" | sort | tr '\n' ' '
 }
 
 cd "$repo" || exit 1
