@@ -2,10 +2,11 @@
 
 #include <QString>
 
-// Hides key material in text that is about to be logged. The daemon logs every request
-// and reply in full, and a connect request carries the client's private and pre-shared
-// keys several times over: as JSON values, inside the escaped JSON text of the client
-// configuration, in wg-quick style lines and inside the peer's vpn:// string.
+// Hides key material in text that is about to be logged; every log line of both programs
+// that could carry a key goes through it. A connect request carries the client's private
+// and pre-shared keys several times over: as JSON values, inside the escaped JSON text of
+// the client configuration, in wg-quick style lines, inside the peer's vpn:// string and,
+// in the daemon, as hex in the tunnel's UAPI request.
 class SecretMasker
 {
 public:
