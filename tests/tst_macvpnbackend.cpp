@@ -1,3 +1,4 @@
+#include "recoveryjournal.h"
 #include "simulatedmac.h"
 #include "testablemacvpnbackend.h"
 #include "vpnconfigfixture.h"
@@ -233,6 +234,8 @@ private slots:
                  QByteArray(SimulatedMac::DefaultHosts) +
                      (routes.contains(viaGateway("198.51.100.7")) ? Pinned.toUtf8() : ""));
         QVERIFY(rig.mac.commands().contains("/usr/bin/killall -HUP mDNSResponder"));
+        // A disabled service is listed with an asterisk and is none of ours.
+        QVERIFY(rig.mac.commands().filter("Thunderbolt").isEmpty());
 
         status.clear();
         QSignalSpy disconnected(&rig.backend, &PlatformVpnBackend::disconnected);
@@ -339,6 +342,35 @@ private slots:
         rig.backend.disconnectVpn();
         QCOMPARE(statuses(status), QList<Status>({Status::Disconnecting, Status::Disconnected}));
         QVERIFY(rig.backend.lastError().isEmpty());
+    }
+
+    // A daemon that dies at any moment leaves a journal naming every route and DNS change it
+    // made, so each is written before it is made.
+    void changesAreJournalledFirst()
+    {
+        Rig rig;
+        QStringList unjournalled;
+        rig.backend.beforeCommand = [&](const QString &, const QStringList &arguments) {
+            const bool add = arguments.value(1) == "add";
+            const bool dns = arguments.value(0) == "-setdnsservers" &&
+                             rig.backend.status() == Status::Connecting;
+            if (!add && !dns)
+                return;
+            QFile file(rig.mac.journalFile());
+            RecoveryJournal::Contents recorded;
+            if (file.open(QIODevice::ReadOnly))
+                RecoveryJournal::parse(file.readAll(), &recorded);
+            bool found = false;
+            for (const RecoveryJournal::Route &route : recorded.routes)
+                found = found || (add && arguments.contains(route.destination));
+            for (const RecoveryJournal::DnsServers &servers : recorded.dnsServers)
+                found = found || (dns && servers.service == arguments.value(1));
+            if (!found)
+                unjournalled.append(arguments.join(' '));
+        };
+        rig.backend.connectVpn(configWith(), splitPeer(2, {entry("10.9.0.0/16")}));
+        QCOMPARE(rig.backend.status(), Status::Connected);
+        QCOMPARE(unjournalled, QStringList());
     }
 
     // A second connect undoes the first in its own clean-up, without Disconnecting; a

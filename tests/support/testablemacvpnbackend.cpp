@@ -36,6 +36,8 @@ MacVpnBackend::ProgramRun TestableMacVpnBackend::runProgram(const QString &progr
     if (!simulated.contains(program))
         return MacVpnBackend::runProgram(program, arguments, timeoutMs);
 
+    if (beforeCommand)
+        beforeCommand(program, arguments);
     const MacSimulator::Run run = MacSimulator::run(program, arguments, mac.stateDirectory());
     ProgramRun result;
     if (run.hung) {

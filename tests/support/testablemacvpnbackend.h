@@ -4,6 +4,7 @@
 
 #include <QMap>
 
+#include <functional>
 #include <memory>
 
 class SimulatedMac;
@@ -29,6 +30,8 @@ public:
     QMap<QString, QList<QHostAddress>> hosts; // a missing host fails to resolve
     QString applicationDirectory;             // where amneziawg-go is looked for first
     bool allowSystemChanges = true;           // false: the platform's own interlock decides
+    // Called before each simulated command runs.
+    std::function<void(const QString &program, const QStringList &arguments)> beforeCommand;
 
     using MacVpnBackend::ProgramRun;
     // The real way of running a program, for its own test.
