@@ -171,33 +171,6 @@ private slots:
         QCOMPARE(unknown.fieldError("email"), "Неверный email или пароль");
     }
 
-    void passwordResetSignsOutEverywhereAndWorksOnce()
-    {
-        const QString email = newEmail();
-        const QString token = client->registerAccount(email);
-        QCOMPARE(client->api("POST", "/auth/forgot-password", {{"email", "no@example.com"}}).status,
-                 200);
-        QVERIFY(client->outbox("no@example.com").isEmpty());
-        QCOMPARE(client->api("POST", "/auth/forgot-password", {{"email", email}}).status, 200);
-        const QString resetToken =
-            client->outbox(email).last().toObject().value("token").toString();
-        QVERIFY(resetToken.size() >= 40);
-
-        const QString newPassword = QStringLiteral("a brand new password");
-        QJsonObject reset{{"email", email},
-                          {"token", resetToken + "x"},
-                          {"password", newPassword},
-                          {"password_confirmation", newPassword}};
-        QCOMPARE(client->api("POST", "/auth/reset-password", reset).fieldError("token"),
-                 "Ссылка для сброса пароля недействительна или устарела");
-        reset.insert("token", resetToken);
-        QCOMPARE(client->api("POST", "/auth/reset-password", reset).status, 200);
-        QCOMPARE(client->api("GET", "/profile", {}, token).status, 401);
-        QVERIFY(client->signIn(email).isEmpty());
-        QVERIFY(!client->signIn(email, newPassword).isEmpty());
-        QCOMPARE(client->api("POST", "/auth/reset-password", reset).status, 422);
-    }
-
     void malformedRequestsGetTheirStatus_data()
     {
         const qint64 limit = VendorApiServer::Settings().maxBodyBytes;
