@@ -5,7 +5,6 @@
 #include "vendorcrypto.h"
 #include "vpnconfigparser.h"
 
-#include <QDate>
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonArray>
