@@ -373,6 +373,24 @@ private slots:
         QCOMPARE(unjournalled, QStringList());
     }
 
+    // Routes go in the reverse order of their adding, the control plane's first and the
+    // server's last, so the tunnel's own packets keep their way out until the end.
+    void routesAreRemovedInReverse()
+    {
+        Rig rig;
+        rig.backend.connectVpn(configWith(R"({"allowed_ips": ["10.0.0.0/8", "0.0.0.0/0"]})"),
+                               splitPeer(2, {entry("10.9.0.0/16"), entry("1.2.3.4")}));
+        rig.mac.newCommands();
+        rig.backend.disconnectVpn();
+        QCOMPARE(rig.mac.newCommands().filter("route -n delete"),
+                 QStringList({"/sbin/route -n delete -host 198.51.100.7",
+                              "/sbin/route -n delete -host 1.2.3.4",
+                              "/sbin/route -n delete -net 10.9.0.0/16",
+                              "/sbin/route -n delete -net 128.0.0.0/1",
+                              "/sbin/route -n delete -net 0.0.0.0/1",
+                              "/sbin/route -n delete -host 198.51.100.10"}));
+    }
+
     // A second connect undoes the first in its own clean-up, without Disconnecting; a
     // disconnect with nothing up changes nothing but still says so.
     void reconnectAndIdleDisconnect()
