@@ -40,7 +40,7 @@ QJsonObject country(int id, const QString &name, const QJsonArray &servers)
 
 } // namespace
 
-// Peers, countries, the tariff and the top-up page of the local vendor API, on a
+// Peers and countries of the local vendor API, on a
 // fixture of its own: Альфа (amnezia-v1), Бета (amnezia-v2), Гамма (a pool of five
 // addresses) and a country without servers.
 class TestVendorApiServerPeers : public QObject
@@ -70,13 +70,6 @@ private:
         if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
             return QString();
         return file.fileName();
-    }
-
-    QString topUpLink(const QString &token)
-    {
-        const QString url =
-            client->api("GET", "/payment/link", {}, token).data().value("url").toString();
-        return QUrl(url).path();
     }
 
 private slots:
@@ -248,36 +241,6 @@ private slots:
         QCOMPARE(client->api("GET", "/peers", {}, intruder).json.value("data"), QJsonArray());
         QCOMPARE(client->api(method, "/peers/" + id, {{"name", "Чужое"}}, intruder).status, 404);
         QCOMPARE(client->api("GET", "/peers", {}, owner).json.value("data"), QJsonArray{peer});
-    }
-
-    void topUpPage_data()
-    {
-        QTest::addColumn<bool>("forged");
-        QTest::addColumn<QByteArray>("form"); // empty: GET
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("paid") << false << QByteArray("amount=250") << 200
-                              << "Баланс пополнен на 250.00 ₽";
-        QTest::newRow("below 1") << false << QByteArray("amount=0.5") << 422
-                                 << "Введите сумму от 1 до 100 000 ₽";
-        QTest::newRow("forged link")
-            << true << QByteArray("amount=250") << 404 << "Ссылка на оплату недействительна";
-    }
-
-    void topUpPage()
-    {
-        QFETCH(bool, forged);
-        QFETCH(QByteArray, form);
-        QFETCH(int, status);
-        QFETCH(QString, text);
-        const QString token = newAccount();
-        const QString path = topUpLink(token) + (forged ? "x" : "");
-        const Reply reply = client->send(form.isEmpty() ? "GET" : "POST", path, form);
-        QCOMPARE(reply.status, status);
-        QVERIFY2(QString::fromUtf8(reply.body).contains(text), reply.body.constData());
-        const double paid = status == 200 && !form.isEmpty() ? 250.0 : 0.0;
-        QCOMPARE(client->api("GET", "/profile", {}, token).data().value("balance").toDouble(),
-                 paid);
     }
 
     void invalidFixtureStopsTheStart_data()
