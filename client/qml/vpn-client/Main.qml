@@ -199,7 +199,7 @@ ApplicationWindow {
         }
     }
 
-    // The signed-in pages, placeholders where a page is not built yet.
+    // The signed-in pages.
     Component {
         id: peersPage
 
@@ -217,28 +217,22 @@ ApplicationWindow {
     Component {
         id: splitTunnelPage
 
-        PagePlaceholder {
+        SplitTunnelPage {
             objectName: "splitTunnelPage"
-            heading: qsTr("Раздельное туннелирование")
-            body: qsTr("Здесь можно будет выбрать сайты, которые идут через VPN или мимо него.")
         }
     }
     Component {
         id: balancePage
 
-        PagePlaceholder {
+        BalancePage {
             objectName: "balancePage"
-            heading: qsTr("Баланс")
-            body: qsTr("Здесь будут баланс, тариф и пополнение счета.")
         }
     }
     Component {
         id: profilePage
 
-        PagePlaceholder {
+        ProfilePage {
             objectName: "profilePage"
-            heading: qsTr("Профиль")
-            body: qsTr("Здесь можно будет изменить имя, email и пароль.")
         }
     }
 }

@@ -81,8 +81,11 @@ TestCase {
         tryVerify(() => !window.globalLoading && ApiClient.activeRequests === 0, 10000, "the page has loaded");
     }
 
+    // Until the page is shown and has loaded: while a page loads, the busy overlay takes
+    // every click.
     function waitForPage(name) {
         tryVerify(() => !AuthStore.loading && shownPage() === name, 10000, `${name} opens, ${shownPage()} is shown`);
+        settle();
     }
 
     function signIn(email, secret) {
