@@ -114,7 +114,6 @@ private slots:
                      VpnServiceProtocol::parsedConfigFromJson(wrongTypes)),
                  empty);
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestVpnServiceProtocol)
