@@ -6,4 +6,5 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh
 build_dir=${TARVEX_BUILD_DIR:-build}
 cd "$build_dir"
-ctest --output-on-failure --timeout 600 "$@"
+# Tests run side by side; those that share the sandbox take turns (RESOURCE_LOCK).
+ctest --output-on-failure --timeout 600 --parallel "$(nproc)" "$@"

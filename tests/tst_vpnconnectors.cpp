@@ -32,9 +32,10 @@ protected:
             return nullptr;
         PlatformVpnBackend *backend = AmneziaV1Connector::createBackend();
         created.append(backend);
-        // Direct: runs wherever the backend emits, which must be its worker thread.
+        // Direct: runs wherever the backend emits, which must be its worker thread. Tied to
+        // the connector, which a test may delete while its backend still runs.
         QObject::connect(
-            backend, &PlatformVpnBackend::statusChanged, backend,
+            backend, &PlatformVpnBackend::statusChanged, this,
             [this] {
                 QMutexLocker lock(&mutex);
                 statusThreads.append(QThread::currentThread());

@@ -1,0 +1,103 @@
+#include "hostsfileeditor.h"
+
+#include <QByteArrayView>
+
+namespace {
+
+struct Blocks
+{
+    // [start, end) of each block: from the start of its begin line to the end of its end
+    // line, the line feed after it excluded.
+    QList<std::pair<qsizetype, qsizetype>> spans;
+    QList<int> strayMarkerLines;
+};
+
+Blocks findBlocks(const QByteArray &content)
+{
+    Blocks found;
+    qsizetype openStart = -1;
+    int openLine = 0;
+    qsizetype lineStart = 0;
+    int lineNumber = 0;
+    while (lineStart < content.size()) {
+        ++lineNumber;
+        qsizetype lineEnd = content.indexOf('\n', lineStart);
+        if (lineEnd < 0)
+            lineEnd = content.size();
+        const QByteArrayView line =
+            QByteArrayView(content).sliced(lineStart, lineEnd - lineStart).trimmed();
+        if (line == HostsFileEditor::BeginMarker) {
+            if (openStart >= 0)
+                found.strayMarkerLines.append(openLine);
+            openStart = lineStart;
+            openLine = lineNumber;
+        } else if (line == HostsFileEditor::EndMarker) {
+            if (openStart >= 0)
+                found.spans.append({openStart, lineEnd});
+            else
+                found.strayMarkerLines.append(lineNumber);
+            openStart = -1;
+        }
+        lineStart = lineEnd + 1;
+    }
+    if (openStart >= 0)
+        found.strayMarkerLines.append(openLine);
+    return found;
+}
+
+// Each block goes together with the line feed that ends its end line: pinning added
+// that line feed, so pin followed by unpin gives the file back byte for byte instead of
+// leaving an empty line behind on every machine that ever connected.
+QByteArray withoutBlocks(QByteArray content, const Blocks &found)
+{
+    for (auto it = found.spans.crbegin(); it != found.spans.crend(); ++it) {
+        qsizetype end = it->second;
+        if (end < content.size() && content.at(end) == '\n')
+            ++end;
+        content.remove(it->first, end - it->first);
+    }
+    return content;
+}
+
+} // namespace
+
+HostsFileEditor::Edit HostsFileEditor::pin(const QByteArray &content, const QString &host,
+                                           const QStringList &addresses)
+{
+    const Blocks found = findBlocks(content);
+    Edit edit{content, true, found.strayMarkerLines};
+    QByteArray &text = edit.content;
+    // A block left by a daemon that died is replaced, not doubled.
+    if (!found.spans.isEmpty()) {
+        text = withoutBlocks(content, found);
+        // Trimming takes the last line's end too; it comes back in the file's own style.
+        const QByteArray lineEnd = text.contains("\r\n") ? "\r\n" : "\n";
+        text = text.trimmed();
+        // A file that held nothing but the block must not start with an empty line.
+        if (!text.isEmpty())
+            text.append(lineEnd);
+    }
+    if (!text.isEmpty() && !text.endsWith('\n'))
+        text.append('\n');
+
+    text += QByteArray(BeginMarker) + '\n';
+    for (const QString &address : addresses)
+        text += address.toUtf8() + '\t' + host.toUtf8() + '\n';
+    text += QByteArray(EndMarker) + '\n';
+    return edit;
+}
+
+HostsFileEditor::Edit HostsFileEditor::unpin(const QByteArray &content)
+{
+    const Blocks found = findBlocks(content);
+    Edit edit{content, !found.spans.isEmpty(), found.strayMarkerLines};
+    if (!edit.changed)
+        return edit;
+    QByteArray &text = edit.content;
+    text = withoutBlocks(content, found);
+    while (text.contains("\n\n\n"))
+        text.replace("\n\n\n", "\n\n");
+    if (!text.isEmpty() && !text.endsWith('\n'))
+        text.append('\n');
+    return edit;
+}
