@@ -30,52 +30,25 @@ ClientTestCase {
             { tag: "e-mail unverified, whatever the app page", user: { "email": "a@example.com", "email_verified_at": null }, appPage: "balance", page: "verifyEmailPage" },
             { tag: "e-mail verified", user: verified, appPage: "profile", page: "profilePage", title: "Профиль" },
             { tag: "no user record yet", user: {}, appPage: "splitTunnel", page: "splitTunnelPage", title: "Раздельное туннелирование" },
-            { tag: "unknown app page", user: verified, appPage: "elsewhere", page: "peersPage", title: "Соединения" }
+            { tag: "unknown app page", user: verified, appPage: "elsewhere", page: "peersPage", title: "Соединения" },
+            { tag: "Windows, no split tab", os: "windows", user: verified, page: "peersPage", title: "Соединения", tabs: 4 }
         ];
     }
 
+    // The navigation shows on the signed-in pages, with the split tab unless on Windows.
     function test_pageForAccountState(data) {
+        Platform.os = data.os || "osx";
         window.guestPage = data.guestPage || "login";
         if (data.user)
             enter(data.user, data.appPage);
         compare(shownPage(), data.page);
         compare(findChild(window.contentItem, "authLayout").visible, data.title !== undefined, "the navigation shows");
         if (data.title)
-            compare([item("title").text, item("title").truncated], [data.title, false]);
+            compare([item("title").text, item("title").truncated, navigation.filter(key => item("nav_" + key).visible).length], [data.title, false, data.tabs || 5]);
     }
 
-    function test_navigationOpensEachPageAnew() {
-        enter(verified);
-        const seen = {};
-        for (const key of navigation.concat(["peers"])) {
-            click("nav_" + key);
-            settle();
-            const page = findChild(window.contentItem, "appContent").item;
-            compare([window.appPage, page.objectName], [key, key + "Page"]);
-            verify(seen[key] !== page, `${key} is made anew`);
-            seen[key] = page;
-            compare(navigation.filter(other => item("nav_" + other).active), [key]);
-        }
-    }
-
-    function test_splitTunnelItemByPlatform_data() {
-        return [
-            { tag: "linux", os: "linux", items: 5 },
-            { tag: "windows", os: "windows", items: 4 }
-        ];
-    }
-
-    function test_splitTunnelItemByPlatform(data) {
-        Platform.os = data.os;
-        enter(verified);
-        const shownItems = navigation.map(key => item("nav_" + key)).filter(button => button.visible);
-        compare(shownItems.length, data.items);
-        for (const button of shownItems)
-            fuzzyCompare(button.width, shownItems[0].width, 1, "equal shares");
-    }
-
-    // Signing out lands on the sign-in form whatever page was open; signing in again
-    // lands on the peer list.
+    // The navigation opens each page and marks its tab; signing out lands on the sign-in
+    // form whatever page was open; signing in again lands on the peer list.
     function test_signOutFromEveryPage_data() {
         return navigation.map(key => ({ "tag": key, "page": key }));
     }
@@ -86,6 +59,7 @@ ClientTestCase {
         settle();
         click("nav_" + data.page);
         settle();
+        compare([shownPage(), navigation.filter(key => item("nav_" + key).active)], [data.page + "Page", [data.page]]);
         click("logoutButton");
         waitForPage("loginPage");
         compare([AuthStore.token, item("message").text], ["", "Вы вышли из аккаунта"]);

@@ -12,7 +12,6 @@ ClientTestCase {
 
     SignalSpy { id: loginSpy; target: AuthStore; signalName: "loginSucceeded" }
     SignalSpy { id: logoutSpy; target: AuthStore; signalName: "logoutFinished" }
-    SignalSpy { id: verifiedSpy; target: AuthStore; signalName: "emailVerificationFinished" }
 
     function initCase() {
         loginSpy.clear();
@@ -36,18 +35,6 @@ ClientTestCase {
         const answers = [];
         AuthStore[data.operation].apply(AuthStore, data.args.concat([ok => answers.push(ok)]));
         compare([AuthStore.error, AuthStore.message, answers, ApiClient.activeRequests], [data.error, data.keepsTexts ? "old message" : "", data.answers || [], 0]);
-    }
-
-    function test_registerThenVerifyTheEmail() {
-        AuthStore.register(" Мария ", " maria@example.com ", password, password, true);
-        tryVerify(() => loginSpy.count === 1, 10000);
-        compare(JSON.parse(TestSupport.requestLog(1)[0].body), { "name": "Мария", "email": "maria@example.com", "password": password, "password_confirmation": password, "agree_with_personal_agreement": true, "device_name": "vpn-client" });
-        verify(AuthStore.needsEmailVerification);
-        compare(storedSession()[0], AuthStore.token, "a registration is remembered");
-        AuthStore.verifyEmailCode(" " + TestSupport.outbox("maria@example.com")[0].code + " ");
-        tryVerify(() => verifiedSpy.count === 1, 10000);
-        compare([AuthStore.message, AuthStore.isEmailVerified, AuthStore.needsEmailVerification], ["Email подтвержден", true, false]);
-        verify(JSON.parse(storedSession()[2]).email_verified_at, "the verified record is stored");
     }
 
     // Anything but false remembers; the password reaches no setting either way.
@@ -99,24 +86,15 @@ ClientTestCase {
             compare([logoutSpy.count, storedSession()], [1, ["", "Bearer", "{}", undefined]]);
     }
 
-    function test_logoutFinishesAtOnceAndClearsOnReply_data() {
-        return [
-            { tag: "server up", serverUp: true },
-            { tag: "server down", serverUp: false }
-        ];
-    }
-
-    function test_logoutFinishesAtOnceAndClearsOnReply(data) {
+    // The sign-out is over for the interface at once, and the session is cleared even
+    // when the server cannot be told. (The window's suite signs out with the server up.)
+    function test_logoutWithTheServerDown() {
         signIn(newAccount(), true);
-        const token = AuthStore.token;
-        if (!data.serverUp)
-            TestSupport.stopVendorApi();
+        TestSupport.stopVendorApi();
         AuthStore.logout();
         compare([logoutSpy.count, AuthStore.isAuthenticated], [1, true]);
         tryVerify(() => !AuthStore.isAuthenticated, 10000);
         compare([AuthStore.message, storedSession()], ["Вы вышли из аккаунта", ["", "Bearer", "{}", true]]);
-        if (data.serverUp)
-            compare(request("GET", "/profile", null, token).status, 401, "the token is revoked");
     }
 
     // A reply that outlives its session changes nothing: the profile of a signed-out

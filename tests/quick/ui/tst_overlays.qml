@@ -2,8 +2,8 @@ import QtQuick
 import QtTest
 import "qrc:/vpn-client"
 
-// The busy overlay and the modal popups: what gets through them, their size, and how
-// they close.
+// The busy overlay and the modal popups: what gets through them, where the focus goes,
+// the popups' geometry and how they close.
 Item {
     id: host
 
@@ -40,8 +40,6 @@ Item {
         when: windowShown
 
         function init() {
-            host.width = 430;
-            overlay.text = "";
             overlay.visible = false;
             page.forceActiveFocus();
         }
@@ -78,28 +76,6 @@ Item {
             overlay.visible = false;
             verify((data.fieldGone ? fallback : field).activeFocus);
         }
-
-        function test_cardSize_data() {
-            const longText = "Идет подключение к серверу, подождите немного: это может занять до минуты";
-            return [
-                { tag: "no text", text: "", hostWidth: 430, width: 72, height: 72 },
-                { tag: "long text, narrow window", text: longText, hostWidth: 300, width: 252 },
-                { tag: "long text", text: longText, hostWidth: 430, width: 300 }
-            ];
-        }
-
-        function test_cardSize(data) {
-            host.width = data.hostWidth;
-            overlay.text = data.text;
-            overlay.visible = true;
-            const [card, spinner, message] = ["card", "spinner", "message"].map(name => findChild(overlay, name));
-            compare(card.width, data.width);
-            if (data.height)
-                compare(card.height, data.height);
-            compare(message.visible, data.text !== "");
-            if (data.text !== "")
-                verify(message.y >= spinner.y + spinner.height + 14 && message.y + message.height <= card.height, "the text under the spinner, in the card");
-        }
     }
 
     TestCase {
@@ -132,21 +108,16 @@ Item {
             compare([popup.width, popup.x, popup.y, popup.padding], [data.width, (data.w - data.width) / 2, Math.max(20, (data.h - popup.height) / 2), 16]);
         }
 
-        function test_openForAction_data() {
-            return [{ tag: "given text", confirmText: "Удалить", shown: "Удалить" }, { tag: "empty text", confirmText: "", shown: "Подтвердить" }];
-        }
-
-        function test_openForAction(data) {
-            const popup = openPopup();
-            popup.openForAction("Удалить?", "", data.confirmText);
-            compare([findChild(popup.contentItem, "confirmButton").text, popup.errorText], [data.shown, ""]);
-        }
-
+        // Opened for an action, it forgets the last one's error and names the button
+        // "Подтвердить" when the action gives no text; while the action runs, nothing
+        // closes it or confirms again.
         function test_runningActionKeepsThePopupOpen() {
             const popup = openPopup();
-            popup.destructive = true;
             const confirm = findChild(popup.contentItem, "confirmButton");
-            compare(confirm.variant, "danger");
+            compare([confirm.text, popup.errorText], ["Удалить", ""]);
+            popup.openForAction("Удалить?", "", "");
+            popup.destructive = true;
+            compare([confirm.text, confirm.variant], ["Подтвердить", "danger"]);
             confirmSpy.target = popup;
             confirmSpy.clear();
             mouseClick(confirm);
