@@ -40,6 +40,8 @@ Item {
         when: windowShown
 
         function init() {
+            host.width = 430;
+            overlay.text = "";
             overlay.visible = false;
             page.forceActiveFocus();
         }
@@ -75,6 +77,19 @@ Item {
             field.visible = !data.fieldGone;
             overlay.visible = false;
             verify((data.fieldGone ? fallback : field).activeFocus);
+        }
+
+        // A long text wraps inside a card that keeps clear of a narrow window's edges.
+        function test_cardHoldsALongTextInANarrowWindow() {
+            host.width = 300;
+            overlay.text = "Идет подключение к серверу, подождите немного: это может занять до минуты";
+            overlay.visible = true;
+            const card = findChild(overlay, "card");
+            const spinner = findChild(overlay, "spinner");
+            const message = findChild(overlay, "message");
+            verify(card.x > 0 && card.x + card.width < host.width, `card from ${card.x}, ${card.width} wide`);
+            verify(message.y >= spinner.y + spinner.height && message.y + message.height <= card.height && message.x >= 0 && message.x + message.width <= card.width, "the text under the spinner, in the card");
+            verify(message.lineCount > 1 && !message.truncated, "wrapped, whole");
         }
     }
 
