@@ -2,31 +2,26 @@ import QtQml
 
 // VpnManager as the interface sees it (its properties, change signals and operations)
 // with no daemon behind it: the test sets the state, and reads from `calls` every
-// operation the interface called, in order.
+// operation the interface called, in order ({"method": name}, with "peer" for connectPeer).
 QtObject {
     property int state: 0
     property var currentPeer: ({})
     property string error: ""
     readonly property bool connected: state === 2
     readonly property bool busy: state === 1 || state === 3
-    // {"method": name}, with "peer" for connectPeer.
     property var calls: []
 
+    function record(call) {
+        calls = calls.concat([call]);
+    }
     function connectPeer(peer) {
-        calls = calls.concat([{
-                    "method": "connectPeer",
-                    "peer": peer
-                }]);
+        record({ "method": "connectPeer", "peer": peer });
     }
     function disconnectVpn() {
-        calls = calls.concat([{
-                    "method": "disconnectVpn"
-                }]);
+        record({ "method": "disconnectVpn" });
     }
     function syncStatus() {
-        calls = calls.concat([{
-                    "method": "syncStatus"
-                }]);
+        record({ "method": "syncStatus" });
     }
     function clearError() {
         error = "";

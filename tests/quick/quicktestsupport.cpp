@@ -63,12 +63,6 @@ void QuickTestSupport::stopVendorApi()
     vendorApi.stop();
 }
 
-QString QuickTestSupport::restartVendorApi()
-{
-    vendorApi.stop();
-    return startVendorApi();
-}
-
 QVariantList QuickTestSupport::requestLog(int limit)
 {
     const QString query = limit < 0 ? QString() : QStringLiteral("?limit=%1").arg(limit);
@@ -104,16 +98,7 @@ QString QuickTestSupport::startStallingServer(int answerAfterMs, int status, con
         delete server;
         return QString();
     }
-    stallingServers.append(server);
     return QStringLiteral("http://127.0.0.1:%1").arg(server->serverPort());
-}
-
-int QuickTestSupport::stalledConnections() const
-{
-    int count = 0;
-    for (const StallingHttpServer *server : stallingServers)
-        count += server->connectionCount();
-    return count;
 }
 
 QString QuickTestSupport::closedPortUrl() const

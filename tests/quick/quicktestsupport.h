@@ -13,7 +13,6 @@
 #include <memory>
 
 class FakeServiceDaemon;
-class StallingHttpServer;
 
 // What Qt Quick tests cannot do themselves, published to them as "TestSupport": run
 // tarvex-vendor-api on a free port with a temporary data folder, read its outbox and
@@ -36,8 +35,6 @@ public:
     // it did not start. Started once; later calls return the running one.
     Q_INVOKABLE QString startVendorApi();
     Q_INVOKABLE void stopVendorApi();
-    // The same data folder again; the port may change.
-    Q_INVOKABLE QString restartVendorApi();
 
     // The last limit requests under /api/v1 (all when limit < 0), oldest first, as the
     // server received them: method, path, query, headers (names in lower case), body.
@@ -51,8 +48,6 @@ public:
     Q_INVOKABLE QString
     startStallingServer(int answerAfterMs = -1, int status = 200,
                         const QString &body = QStringLiteral(R"({"success":true,"data":"late"})"));
-    // Connections accepted by all stalling servers so far.
-    Q_INVOKABLE int stalledConnections() const;
     // A port on 127.0.0.1 where nothing listens; its root URL.
     Q_INVOKABLE QString closedPortUrl() const;
 
@@ -89,7 +84,6 @@ private:
     QTemporaryDir dataFolder;
     VendorApiProcess vendorApi;
     QNetworkAccessManager network;
-    QList<StallingHttpServer *> stallingServers;
     std::unique_ptr<FakeServiceDaemon> serviceDaemon;
     QStringList m_openedUrls;
 };

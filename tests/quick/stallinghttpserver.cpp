@@ -16,7 +16,6 @@ StallingHttpServer::StallingHttpServer(int answerAfterMs, int status, const QByt
 void StallingHttpServer::accept()
 {
     while (QTcpSocket *socket = nextPendingConnection()) {
-        ++connections;
         // Kept open (and owned by the server) until the client gives up.
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         if (answerAfterMs < 0)

@@ -18,13 +18,10 @@ public:
     StallingHttpServer(int answerAfterMs, int status, const QByteArray &body,
                        QObject *parent = nullptr);
 
-    int connectionCount() const { return connections; }
-
 private:
     void accept();
 
     int answerAfterMs;
     int status;
     QByteArray body;
-    int connections = 0;
 };

@@ -156,11 +156,7 @@ ApplicationWindow {
         z: 1000
         visible: window.globalLoading
         text: window.vpnConnecting ? qsTr("Идет подключение, подождите...") : ""
-        // Back to the field the person was typing in when the work began.
-        onVisibleChanged: {
-            if (!visible)
-                (window.showsAppPages ? frame : content).forceActiveFocus();
-        }
+        fallbackFocus: window.showsAppPages ? frame : content
     }
 
     Component {

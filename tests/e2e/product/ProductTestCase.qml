@@ -1,27 +1,19 @@
 import QtQuick
 import QtTest
 import App.Api
-import "qrc:/vpn-client"
-import "../../quick/shell"
+import "../../quick"
 
 // One run of the client on the whole product: the real window with the client's own
 // VpnManager, against the vendor API and the daemon that a script started in the
 // sandbox (TARVEX_API_URL, TARVEX_SERVICE_SOCKET). The window opens as the program's
 // does, from the settings the last run left; nothing is reset.
-ShellTestCase {
+ClientTestCase {
     id: product
 
     readonly property string email: "anna@example.com"
 
-    Component {
-        id: programWindow
-
-        Main {}
-    }
-
     function init() {
-        window = createTemporaryObject(programWindow, product);
-        tryVerify(() => window.active, 5000, "the window is active");
+        openWindow();
         waitForRendering(window.contentItem);
     }
 
@@ -52,7 +44,7 @@ ShellTestCase {
         click("nav_addPeer");
         waitForPage("addPeerPage");
         // The account's costs load once the countries have.
-        tryVerify(() => item("form").visible && !window.globalLoading, 10000, "the countries and the account are loaded");
+        until(() => item("form").visible && !window.globalLoading, 10000, "the countries and the account are loaded");
         type("nameField", name);
         click("submitButton");
     }
@@ -61,7 +53,7 @@ ShellTestCase {
     function connectButton() {
         waitForPage("peersPage");
         let button = null;
-        tryVerify(() => (button = findChild(item("peerList"), "connectButton")) !== null, 10000, "the peer's row is shown");
+        until(() => (button = findChild(item("peerList"), "connectButton")) !== null, 10000, "the peer's row is shown");
         return button;
     }
 
@@ -69,6 +61,6 @@ ShellTestCase {
     // is no longer busy.
     function clickAndWaitFor(button, text) {
         mouseClick(button);
-        tryVerify(() => button.text === text && !VpnManager.busy, 30000, `the row shows "${text}" and the daemon is done`);
+        until(() => button.text === text && !VpnManager.busy, 30000, `the row shows "${text}" and the daemon is done`);
     }
 }

@@ -1,47 +1,31 @@
 import QtQuick
 import QtTest
 import Qt.labs.settings
+import App.Api
 import App.Stores
 import "qrc:/vpn-client"
-import "../stores"
+import ".."
 
 // The peer list page against the real vendor API: renaming and deleting through the
-// row's menu and the popups, the disclosure before a connection, the help links; and
-// the information popup on its own.
+// row's menu and the popups, the disclosure before a connection, the help links; the
+// list's marking of the connected row, and the information popup, on their own.
 Item {
     id: host
 
     width: 430
     height: 780
 
-    Component {
-        id: pageComponent
-
-        PeersPage { anchors.fill: parent }
-    }
-
-    Component {
-        id: infoComponent
-
-        PeerPopup {}
-    }
-
+    Component { id: pageComponent; PeersPage { anchors.fill: parent } }
+    Component { id: listComponent; PeerList { anchors.fill: parent; hasPeers: true } }
+    Component { id: infoComponent; PeerPopup { hostWidth: 430; hostHeight: 780 } }
     TextInput { id: pasteTarget }
-
     Settings { id: storedDisclosure; category: "VpnDisclosure" }
 
-    StoreTestCase {
+    ClientTestCase {
         name: "PeersPage"
-        when: windowShown
 
         property var account: null
         property var page: null
-
-        function initStoreTest() {
-            TestSupport.clearSettings(["VpnDisclosure"]);
-            TestSupport.clearOpenedUrls();
-            Platform.os = "osx";
-        }
 
         // A signed-in account with these peers on the server, and the page listing them.
         function openPage(names) {
@@ -50,34 +34,23 @@ Item {
             const country = request("GET", "/countries", null, account.token).data[0].id;
             const peers = names.map(name => request("POST", "/peers", { country_id: country, name: name }, account.token).data);
             page = createTemporaryObject(pageComponent, host);
-            tryVerify(() => !PeerStore.loading && findChild(page, "peerList").count === names.length, 10000);
+            until(() => !PeerStore.loading && findChild(page, "peerList").count === names.length, 10000);
             TestSupport.clearRequestLog();
             return peers;
         }
 
-        function deleteOnServer(peer) {
-            request("DELETE", "/peers/" + peer.id, null, account.token);
-            TestSupport.clearRequestLog();
-        }
-
-        function row(index) {
-            const list = findChild(page, "peerList");
-            tryVerify(() => list.itemAtIndex(index) !== null);
+        function row(index, list) {
+            list = list || findChild(page, "peerList");
+            until(() => list.itemAtIndex(index) !== null);
             return list.itemAtIndex(index);
         }
 
-        function chooseFromMenu(index, entry) {
-            const gear = findChild(row(index), "menuButton");
+        function chooseFromMenu(entry) {
+            const gear = findChild(row(0), "menuButton");
             mouseClick(gear);
             const menu = findChild(gear, "menu");
             tryCompare(menu, "opened", true);
             mouseClick(findChild(menu, entry));
-        }
-
-        function openedPopup(name) {
-            const popup = findChild(page, name);
-            tryCompare(popup, "opened", true);
-            return popup;
         }
 
         // What was sent besides the list's reloads.
@@ -85,68 +58,63 @@ Item {
             return received().filter(line => !line.startsWith("GET"));
         }
 
-        function test_rename_data() {
+        // A refusal keeps the popup open with the store's reason; closing it forgets the
+        // peer and the reason and shows the list as the server has it. A blank name is
+        // refused by the popup itself.
+        function test_renameAndDelete_data() {
             return [
-                { tag: "renamed", typed: "Office", sent: 1, open: false, error: "", name: "Office" },
-                { tag: "blank", typed: "   ", sent: 0, open: true, error: "Введите название соединения", name: "Home" },
-                { tag: "gone from the server", typed: "Office", gone: true, sent: 1, open: true, error: "Соединение не найдено", name: "Home" }
+                { tag: "renamed", entry: "editEntry", typed: "Office", sent: 1, error: "", name: "Office" },
+                { tag: "blank name", entry: "editEntry", typed: "   ", sent: 0, error: "Введите название соединения", name: "Home" },
+                { tag: "rename of a peer gone from the server", entry: "editEntry", typed: "Office", gone: true, sent: 1, error: "Соединение не найдено" },
+                { tag: "deleted", entry: "deleteEntry", sent: 1, error: "" },
+                { tag: "delete of a peer gone from the server", entry: "deleteEntry", gone: true, sent: 1, error: "Соединение не найдено" },
+                { tag: "delete closed, then confirmed", entry: "deleteEntry", closeFirst: true, sent: 0, error: "", name: "Home" }
             ];
         }
 
-        function test_rename(data) {
+        function test_renameAndDelete(data) {
             const peer = openPage(["Home"])[0];
             if (data.gone)
-                deleteOnServer(peer);
-            chooseFromMenu(0, "editEntry");
-            const popup = openedPopup("editPopup");
-            const field = findChild(popup, "nameField");
-            compare(field.text, "Home");
-            keyClick(Qt.Key_A, Qt.ControlModifier);
-            for (const character of data.typed)
-                keyClick(character);
-            keyClick(Qt.Key_Return);
-            tryVerify(() => !PeerStore.loading && changes().length === data.sent, 10000);
-            tryCompare(popup, "opened", data.open);
-            compare([popup.errorText, findChild(row(0), "name").text], [data.error, data.name]);
-            if (!data.open)
-                return;
-            // Closing forgets the peer and the failure.
-            keyClick(Qt.Key_Escape);
-            tryCompare(popup, "opened", false);
-            compare([popup.peer, popup.errorText], [null, ""]);
-        }
-
-        function test_delete_data() {
-            return [
-                { tag: "deleted", sent: 1, open: false, error: "", status: "Соединений пока нет" },
-                { tag: "gone from the server", gone: true, sent: 1, open: true, error: "Соединение не найдено", status: "Соединение не найдено" },
-                { tag: "closed, then confirmed", closeFirst: true, sent: 0, open: false, error: "", status: "" }
-            ];
-        }
-
-        function test_delete(data) {
-            const peer = openPage(["Home"])[0];
-            if (data.gone)
-                deleteOnServer(peer);
-            chooseFromMenu(0, "deleteEntry");
-            const popup = openedPopup("deletePopup");
-            compare(findChild(popup, "message").text, "Удалить \"Home\"?");
-            if (data.closeFirst) {
+                request("DELETE", "/peers/" + peer.id, null, account.token);
+            TestSupport.clearRequestLog();
+            chooseFromMenu(data.entry);
+            const popup = findChild(page, data.entry === "editEntry" ? "editPopup" : "deletePopup");
+            tryCompare(popup, "opened", true);
+            if (data.typed !== undefined) {
+                compare(findChild(popup, "nameField").text, "Home");
+                keyClick(Qt.Key_A, Qt.ControlModifier);
+                for (const character of data.typed)
+                    keyClick(character);
+                keyClick(Qt.Key_Return);
+            } else {
+                compare(findChild(popup, "message").text, "Удалить \"Home\"?");
+                if (data.closeFirst) {
+                    keyClick(Qt.Key_Escape);
+                    tryCompare(popup, "opened", false);
+                    popup.confirmed();
+                } else {
+                    mouseClick(findChild(popup, "confirmButton"));
+                }
+            }
+            until(() => !PeerStore.loading && changes().length === data.sent, 10000);
+            const refused = data.error !== "";
+            tryCompare(popup, "opened", refused);
+            compare(popup.errorText, data.error);
+            if (refused) {
                 keyClick(Qt.Key_Escape);
                 tryCompare(popup, "opened", false);
-                popup.confirmed();
-            } else {
-                mouseClick(findChild(popup, "confirmButton"));
+                compare([popup.errorText, popup.peer || null], ["", null]);
             }
-            tryVerify(() => !PeerStore.loading && changes().length === data.sent, 10000);
-            tryCompare(popup, "opened", data.open);
-            compare(popup.errorText, data.error);
-            tryCompare(findChild(page, "status"), "text", data.status);
+            const name = data.name || "";
+            until(() => !PeerStore.loading && ApiClient.activeRequests === 0);
+            compare(findChild(page, "status").text, name === "" ? "Соединений пока нет" : "");
+            if (name !== "")
+                compare(findChild(row(0), "name").text, name);
         }
 
         // Only Android asks, and only until the user has accepted once; only the
-        // buttons answer.
-        function test_disclosure_data() {
+        // buttons answer. The connected row's button disconnects.
+        function test_connectAndDisclosure_data() {
             return [
                 { tag: "macOS", os: "osx", asked: false, connects: 1 },
                 { tag: "Android, accepted", os: "android", asked: true, answer: "acceptButton", connects: 1 },
@@ -155,8 +123,8 @@ Item {
             ];
         }
 
-        function test_disclosure(data) {
-            openPage(["Home"]);
+        function test_connectAndDisclosure(data) {
+            const peer = openPage(["Home"])[0];
             Platform.os = data.os;
             if (data.stored)
                 storedDisclosure.setValue("accepted", data.stored);
@@ -172,29 +140,50 @@ Item {
                 mouseClick(findChild(popup, data.answer));
                 tryCompare(popup, "visible", false);
             }
-            verify(!popup.visible);
-            compare([connects().length, page.pendingPeer], [data.connects, null]);
-            if (data.connects)
-                compare(connects()[0].peer.name, "Home");
-            if (data.answer !== "acceptButton")
+            compare([popup.visible, connects().length, page.pendingPeer], [false, data.connects, null]);
+            if (!data.connects)
                 return;
-            compare(storedDisclosure.value("accepted"), true);
+            compare(connects()[0].peer.name, "Home");
+            VpnManager.setState(2, peer);
             mouseClick(findChild(row(0), "connectButton"));
-            compare([connects().length, popup.visible], [2, false]);
+            compare(VpnManager.calls[VpnManager.calls.length - 1].method, "disconnectVpn");
+            VpnManager.setState(0);
+            mouseClick(findChild(row(0), "connectButton"));
+            compare([connects().length, popup.visible, String(storedDisclosure.value("accepted")) === "true"], [2, false, data.os === "android"]);
         }
 
-        function test_helpLinks() {
-            openPage([]);
+        function test_informationAndHelpLinks() {
+            openPage(["Home"]);
+            chooseFromMenu("viewEntry");
+            const popup = findChild(page, "infoPopup");
+            tryCompare(popup, "opened", true);
+            compare(findChild(popup, "name").text, "Home");
+            keyClick(Qt.Key_Escape);
             mouseClick(findChild(page, "tipsLink"));
             mouseClick(findChild(page, "newsLink"));
             compare(TestSupport.openedUrls, [Themes.websiteUrl + "/tips-and-instructions", Themes.websiteUrl + "/news-and-support"]);
         }
-    }
 
-    TestCase {
-        name: "PeerPopup"
-        when: windowShown
+        // The rule itself is PeerStore's (its suite has the table); the list marks the row
+        // it names, and offers no settings menu on it nor on the tunnel entry of a peer
+        // that has left the account.
+        function test_connectedRow_data() {
+            const peers = [{ id: 1, config: "vpn://a", protocol: "amnezia-v1" }, { id: 2, config: { a: 1, b: [2] }, protocol: "amnezia-v1" }];
+            return [
+                { tag: "nothing connected", peers: peers, connected: null, marked: [false, false] },
+                { tag: "same object, keys reordered, other id", peers: peers, connected: { id: 9, config: { b: [2], a: 1 } }, marked: [false, true] },
+                { tag: "tunnel of a deleted peer", peers: [peers[0], { id: 3, config: "vpn://c", orphaned: true }], connected: { id: 3, config: "vpn://c" }, marked: [false, true] },
+                { tag: "orphaned, not connected", peers: [{ id: 3, config: "vpn://c", orphaned: true }], connected: null, marked: [false], noMenu: [true] }
+            ];
+        }
 
+        function test_connectedRow(data) {
+            const list = createTemporaryObject(listComponent, host, { peers: data.peers, connectedPeer: data.connected });
+            const shown = data.peers.map((peer, i) => [findChild(row(i, list), "connectButton").text, findChild(row(i, list), "menuButton").visible]);
+            compare(shown, data.marked.map((marked, i) => [marked ? "Отключиться" : "Подключиться", !marked && !(data.noMenu && data.noMenu[i])]));
+        }
+
+        // The configuration shown and copied as it is, an object as indented JSON.
         function test_information_data() {
             return [
                 { tag: "text", peer: { id: 5, name: "Дом", protocol: "amnezia-v1", config: "vpn://abc" }, shown: ["Дом", "amnezia-v1", true, "vpn://abc"] },
@@ -204,13 +193,11 @@ Item {
         }
 
         function test_information(data) {
-            const popup = createTemporaryObject(infoComponent, host, { hostWidth: host.width, hostHeight: host.height });
+            const popup = createTemporaryObject(infoComponent, host);
             popup.openForPeer(data.peer);
             tryCompare(popup, "opened", true);
-            const config = findChild(popup, "config");
-            compare([findChild(popup, "name").text, findChild(popup, "protocol").text, findChild(popup, "id").visible, config.text], data.shown);
-            const copy = findChild(popup, "copyButton");
-            compare(copy.enabled, data.shown[3] !== "");
+            const [config, copy] = [findChild(popup, "config"), findChild(popup, "copyButton")];
+            compare([findChild(popup, "name").text, findChild(popup, "protocol").text, findChild(popup, "id").visible, config.text, copy.enabled], data.shown.concat([data.shown[3] !== ""]));
             // What the copy puts on the clipboard is what a paste brings back.
             pasteTarget.text = "before";
             pasteTarget.selectAll();

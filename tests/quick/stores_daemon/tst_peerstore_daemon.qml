@@ -1,11 +1,11 @@
 import QtQuick
 import QtTest
 import App.Stores
-import "../stores"
+import ".."
 
 // The stores with the client's own VpnManager, which talks to a fake daemon on a local
 // socket: the connect the daemon receives for a peer of the list.
-StoreTestCase {
+ClientTestCase {
     name: "PeerStoreWithVpnManager"
 
     function test_connectReachesTheDaemonWithTheSplitSettings() {

@@ -39,10 +39,12 @@ FocusScope {
         return qsTr("Аккаунт");
     }
 
-    // Russian digit grouping and decimal comma; a balance that is missing, or is no
-    // number at all, shows as nothing to spend.
+    // Russian digit grouping and decimal comma. The balance is read as the balance summary
+    // reads it, a number or text typed the Russian way ("1 234,5"); one that is missing,
+    // or is no number at all, shows as nothing to spend.
     function balanceText(user) {
-        const balance = user && user.balance !== undefined && user.balance !== null ? Number(user.balance) : NaN;
+        const given = user && user.balance !== undefined && user.balance !== null;
+        const balance = given ? Number(String(user.balance).replace(/\s/g, "").replace(",", ".")) : NaN;
         if (!isFinite(balance))
             return qsTr("0 ₽");
         return balance.toLocaleString(Qt.locale("ru_RU"), "f", 2) + " ₽";
@@ -73,6 +75,8 @@ FocusScope {
                     Layout.fillWidth: true
                     spacing: 4
 
+                    // A long title ("Раздельное туннелирование") shrinks a little before
+                    // it is cut short.
                     Text {
                         objectName: "title"
                         Layout.fillWidth: true
@@ -80,6 +84,8 @@ FocusScope {
                         color: Themes.textPrimary
                         font.pixelSize: 21
                         font.weight: Font.DemiBold
+                        fontSizeMode: Text.HorizontalFit
+                        minimumPixelSize: 16
                         elide: Text.ElideRight
                     }
 

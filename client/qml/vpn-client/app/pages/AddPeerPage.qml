@@ -22,7 +22,11 @@ FocusScope {
     // since its reply may come after this page's scope is gone.
     property var countryRequest: null
 
-    Component.onCompleted: loadCountries()
+    Component.onCompleted: {
+        // the peer list's error is not about this form
+        PeerStore.error = "";
+        loadCountries();
+    }
     Component.onDestruction: {
         if (countryRequest)
             countryRequest.abandoned = true;

@@ -83,6 +83,13 @@ FocusScope {
         deletePopup.openForAction(qsTr("Удалить соединение"), qsTr("Удалить \"%1\"?").arg(name !== "" ? name : qsTr("соединение")), qsTr("Удалить"));
     }
 
+    // A refused rename or delete leaves its error in the store, which hides the list
+    // behind the popup; once the popup is closed the list is loaded again.
+    function reloadAfterFailure() {
+        if (PeerStore.error !== "")
+            PeerStore.fetchPeers();
+    }
+
     function confirmDelete() {
         const peer = deletingPeer;
         if (peer === null)
@@ -127,34 +134,18 @@ FocusScope {
             }
         }
 
-        Column {
-            Layout.fillWidth: true
-            spacing: 8
+        // the same links as the profile page's
+        WebsiteLink {
+            objectName: "tipsLink"
+            text: qsTr("Полезные советы и инструкция")
+            url: Themes.websiteUrl + "/tips-and-instructions"
+        }
 
-            Repeater {
-                model: [
-                    { "name": "tipsLink", "text": qsTr("Полезные советы и инструкция"), "page": "/tips-and-instructions" },
-                    { "name": "newsLink", "text": qsTr("Новости и поддержка"), "page": "/news-and-support" }
-                ]
-
-                Text {
-                    required property var modelData
-
-                    objectName: modelData.name
-                    anchors.horizontalCenter: parent.horizontalCenter
-                    text: modelData.text
-                    color: Themes.accent
-                    font.pixelSize: 14
-                    font.underline: true
-
-                    TapHandler {
-                        onTapped: Qt.openUrlExternally(Themes.websiteUrl + parent.modelData.page)
-                    }
-                    HoverHandler {
-                        cursorShape: Qt.PointingHandCursor
-                    }
-                }
-            }
+        WebsiteLink {
+            objectName: "newsLink"
+            Layout.topMargin: -4
+            text: qsTr("Новости и поддержка")
+            url: Themes.websiteUrl + "/news-and-support"
         }
     }
 
@@ -176,6 +167,7 @@ FocusScope {
         hostHeight: parent ? parent.height : 400
         loading: PeerStore.loading
         onSaveRequested: (peer, name) => root.save(peer, name)
+        onClosed: root.reloadAfterFailure()
     }
 
     ConfirmActionPopup {
@@ -188,7 +180,10 @@ FocusScope {
         destructive: true
         loading: PeerStore.loading
         onConfirmed: root.confirmDelete()
-        onClosed: root.deletingPeer = null
+        onClosed: {
+            root.deletingPeer = null;
+            root.reloadAfterFailure();
+        }
     }
 
     VpnDisclosurePopup {

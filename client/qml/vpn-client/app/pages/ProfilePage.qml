@@ -5,11 +5,15 @@ import "../.."
 import "../components/user"
 
 // The account: its name and e-mail, its password, its deletion, and the documents it
-// was opened under. The record is fetched anew at every visit.
+// was opened under. The record is fetched anew at every visit; the account store's texts
+// of earlier steps ("Авторизация успешна") are not this page's and go.
 Item {
     id: page
 
-    Component.onCompleted: AuthStore.fetchProfile()
+    Component.onCompleted: {
+        AuthStore.clearStatus();
+        AuthStore.fetchProfile();
+    }
 
     ScrollingColumn {
         anchors.fill: parent

@@ -19,6 +19,8 @@ Item {
     property var installedApplications: []
 
     Component.onCompleted: {
+        // a refusal shown at an earlier visit is about a text that is gone
+        SplitTunnelStore.error = "";
         if (applicationSplitAvailable)
             installedApplications = readInstalledApplications();
         else if (applicationsType)
@@ -192,13 +194,16 @@ Item {
                     required property var modelData
 
                     Layout.fillWidth: true
-                    implicitHeight: 58
+                    // taller only when the address line wraps in a narrow window
+                    implicitHeight: Math.max(58, entryText.implicitHeight + 16)
                     radius: Themes.radiusSmall
                     color: Themes.surfaceRaised
                     border.width: 1
                     border.color: Themes.border
 
                     ColumnLayout {
+                        id: entryText
+
                         anchors.left: parent.left
                         anchors.leftMargin: 14
                         anchors.right: removeButton.left

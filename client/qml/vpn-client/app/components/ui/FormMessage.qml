@@ -19,6 +19,34 @@ Rectangle {
     border.width: 1
     border.color: type === "error" ? "#5d262a" : type === "success" ? "#1d5b45" : Themes.border
 
+    // A note at the top of a page that is scrolled down to the form that caused it would
+    // go unseen: it is scrolled into view as it appears.
+    onTextChanged: {
+        if (text !== "")
+            revealSoon.restart();
+    }
+
+    function reveal() {
+        for (let item = parent; item; item = item.parent) {
+            if (item instanceof Flickable) {
+                const top = mapToItem(item.contentItem, 0, 0).y;
+                if (top < item.contentY)
+                    item.contentY = top;
+                else if (top + height > item.contentY + item.height)
+                    item.contentY = Math.min(top, top + height - item.height);
+                return;
+            }
+        }
+    }
+
+    // once the page has made room for it
+    Timer {
+        id: revealSoon
+
+        interval: 0
+        onTriggered: root.reveal()
+    }
+
     Text {
         id: label
 

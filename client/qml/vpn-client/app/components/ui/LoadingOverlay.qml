@@ -2,18 +2,29 @@ import QtQuick
 import "../../.."
 
 // Blocks the whole window while something runs: while visible it holds the keyboard
-// focus and takes every key, click and wheel event, so nothing underneath reacts.
+// focus and takes every key, click and wheel event, so nothing underneath reacts. When it
+// goes, the focus goes back where it was (a field, or a popup's field, which would
+// otherwise no longer hear Return or Escape), or to fallbackFocus when that is gone.
 FocusScope {
     id: root
 
     property string text: ""
+    property Item fallbackFocus: null
+    property Item focusBefore: null
 
     visible: false
     anchors.fill: parent
 
     onVisibleChanged: {
-        if (visible)
+        if (visible) {
+            focusBefore = Window.activeFocusItem;
             forceActiveFocus();
+            return;
+        }
+        const target = focusBefore && focusBefore.visible ? focusBefore : fallbackFocus;
+        focusBefore = null;
+        if (target)
+            target.forceActiveFocus();
     }
 
     Keys.onPressed: event => event.accepted = true

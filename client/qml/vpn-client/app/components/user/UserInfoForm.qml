@@ -53,7 +53,7 @@ SectionCard {
 
         objectName: "emailField"
         label: qsTr("Email")
-        placeholderText: "you@example.com"
+        placeholderText: "name@example.com"
         inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase
         enabled: !AuthStore.loading
         onAccepted: form.submit()

@@ -30,10 +30,6 @@ Item {
             Platform.os = "osx";
         }
 
-        function cleanupTestCase() {
-            Platform.os = Qt.platform.os;
-        }
-
         function typeText(text) {
             for (const character of text)
                 keyClick(character);
@@ -109,7 +105,9 @@ Item {
             SplitTunnelStore.setTunnelingEnabled(true);
             if (data.listed)
                 SplitTunnelStore.addEntry(data.listed);
+            SplitTunnelStore.addEntry("refused at an earlier visit");
             const page = createTemporaryObject(pageComponent, host);
+            verify(!findChild(page, "error").visible, "no refusal of an earlier visit");
             const field = findChild(page, "entryField");
             mouseClick(field);
             typeText(data.input);
