@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <poll.h>
 #include <thread>
+#include <unistd.h>
 
 // route(8)'s "monitor" on the simulated Mac. The kernel reports each change on the routing
 // socket as it happens; here the state is compared with the last look a few times a
@@ -153,6 +155,14 @@ void printChanges(const Snapshot &before, const Snapshot &after)
     }
 }
 
+// The reader of standard output has gone (a daemon killed outright). macOS's route(8)
+// learns it at its next message; leaving at once spares tests a stray process.
+bool readerGone()
+{
+    pollfd output = {STDOUT_FILENO, 0, 0};
+    return ::poll(&output, 1, 0) > 0 && (output.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 } // namespace
 
 bool isRouteMonitor(const QStringList &arguments)
@@ -175,7 +185,7 @@ int runRouteMonitor(const QString &stateDirectory)
     // Ends when its reader goes away: the next message then raises SIGPIPE, as on macOS.
     for (;;) {
         std::this_thread::sleep_for(PollInterval);
-        if (!QFileInfo::exists(stateDirectory))
+        if (!QFileInfo::exists(stateDirectory) || readerGone())
             return ExitBroken;
         Snapshot now;
         if (!takeSnapshot(stateDirectory, &now))
