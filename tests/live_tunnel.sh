@@ -6,6 +6,7 @@
 #
 # usage (inside: tarvex-sandbox --live -- live_tunnel.sh CASE ...):
 #   live_tunnel.sh tunnel DAEMON TUNNEL_DIR TARVEXCTL ENCODER LIVE_NET VENDOR_DOMAIN
+#   live_tunnel.sh roaming DAEMON TUNNEL_DIR TARVEXCTL ENCODER LIVE_NET VENDOR_DOMAIN
 #   live_tunnel.sh standins AMNEZIAWG_GO LIVE_NET
 
 # Functions are picked by name from the command line.
@@ -44,9 +45,11 @@ reaches() {
 
 # --- the daemon and a real server --------------------------------------------------------
 
-case_tunnel() {
-    local daemon=$1 tunnel_dir=$2 tarvexctl=$3 encoder=$4 live_net=$5 vendor=$6
-    local net=/tmp/live-net
+# start_network_and_daemon NET LIVE_NET VENDOR DAEMON TUNNEL_DIR: the server network in
+# NET (its addresses sourced from NET/env) and a daemon that finds amneziawg-go in
+# TUNNEL_DIR; ends the test when either fails.
+start_network_and_daemon() {
+    local net=$1 live_net=$2 vendor=$3 daemon=$4 tunnel_dir=$5
     "$live_net" up "$net" || { fail "the server network could not be built"; finish; }
     # shellcheck source=/dev/null
     source "$net/env"
@@ -54,7 +57,6 @@ case_tunnel() {
     # so does a name for the server.
     printf '203.0.113.80\t%s\n%s\tvpn-server.example\n' "$vendor" "$ENDPOINT" >>/etc/hosts
 
-    # The daemon finds amneziawg-go in its working folder.
     (cd "$tunnel_dir" && exec "$daemon") >/tmp/daemon.log 2>&1 &
     local i
     for ((i = 0; i < 100; i++)); do
@@ -62,6 +64,12 @@ case_tunnel() {
         sleep 0.05
     done
     [[ -S $TARVEX_SERVICE_SOCKET ]] || { fail "the daemon did not start"; finish; }
+}
+
+case_tunnel() {
+    local daemon=$1 tunnel_dir=$2 tarvexctl=$3 encoder=$4 live_net=$5 vendor=$6
+    local net=/tmp/live-net
+    start_network_and_daemon "$net" "$live_net" "$vendor" "$daemon" "$tunnel_dir"
 
     local before sim_before hosts_before
     before=$(network_snapshot)
@@ -171,6 +179,65 @@ case_tunnel() {
         "$tarvexctl" disconnect >/dev/null || fail "disconnect after the $name"
         expect_clean "after the $name"
     done
+    finish
+}
+
+# --- a move between networks while connected ---------------------------------------------
+
+now_ms() {
+    local microseconds=${EPOCHREALTIME//[.,]/}
+    echo $((microseconds / 1000))
+}
+
+# The Mac moves between two routers ten times while pings cross the tunnel: each time the
+# old router's link goes down and the default route moves, and the daemon must move the
+# server route (and the API's bypass) before pings come back. Prints the times from the
+# move to the first reply again, and their median.
+case_roaming() {
+    local daemon=$1 tunnel_dir=$2 tarvexctl=$3 encoder=$4 live_net=$5 vendor=$6
+    local net=/tmp/live-net
+    start_network_and_daemon "$net" "$live_net" "$vendor" "$daemon" "$tunnel_dir"
+    "$live_net" second-network || { fail "the second network could not be built"; finish; }
+    # On the first router, with the second one's link down: where the moves end.
+    "$live_net" use 1 || fail "cannot start on the first router"
+    local before sim_before
+    before=$(network_snapshot)
+    sim_before=$(tarvex-macos dump)
+
+    local output
+    output=$("$tarvexctl" connect "$("$live_net" config "$net" | "$encoder")") \
+        || fail "connect: $output"
+    reaches "$BEHIND_IP" || fail "no ping reply through the tunnel before any move"
+    local move router via started elapsed times=()
+    for move in $(seq 10); do
+        router=$((move % 2 == 1 ? 2 : 1))
+        via=$( ((router == 2)) && echo 10.0.5.1 || echo "$GATEWAY")
+        started=$(now_ms)
+        "$live_net" use "$router" || fail "move $move: cannot switch to router $router"
+        until ping -c 1 -W 0.2 -q "$BEHIND_IP" >/dev/null 2>&1; do
+            (($(now_ms) - started < 10000)) || break
+        done
+        elapsed=$(($(now_ms) - started))
+        times+=("$elapsed")
+        ((elapsed < 5000)) || fail "move $move to router $router: no reply for $elapsed ms"
+        [[ $(ip route get "$ENDPOINT") == *"via $via "* ]] \
+            || fail "move $move: endpoint route $(ip route get "$ENDPOINT")"
+        # The next move starts from a settled connection, not in this one's debounce.
+        sleep 1.2
+    done
+    local sorted
+    sorted=$(printf '%s\n' "${times[@]}" | sort -n | tr '\n' ' ')
+    echo "  move to first reply through the tunnel (ms): ${times[*]}"
+    echo "  median $(printf '%s\n' "${times[@]}" | sort -n | sed -n 5,6p | awk '{s += $1} END {print s / 2}') ms, sorted: $sorted"
+    [[ $(grep -c 'default route changed' /tmp/daemon.log) -ge 10 ]] \
+        || fail "the daemon logged $(grep -c 'default route changed' /tmp/daemon.log) moves, not 10"
+
+    "$tarvexctl" disconnect >/dev/null || fail "disconnect after the moves"
+    [[ -z $(tun_links) ]] || fail "tunnel links left: $(tun_links)"
+    [[ $(network_snapshot) == "$before" ]] \
+        || fail "kernel routes differ:"$'\n'"$(diff <(echo "$before") <(network_snapshot))"
+    [[ $(tarvex-macos dump) == "$sim_before" ]] || fail "the simulated Mac differs"
+    ! pgrep -f -x '/sbin/route -n monitor' >/dev/null || fail "a route monitor outlived the connection"
     finish
 }
 
@@ -303,6 +370,6 @@ case_standins() {
 case_name=${1:-}
 shift
 case $case_name in
-    tunnel | standins) "case_$case_name" "$@" ;;
+    tunnel | roaming | standins) "case_$case_name" "$@" ;;
     *) echo "unknown case $case_name"; exit 2 ;;
 esac
