@@ -58,6 +58,7 @@ start_network_and_daemon() {
     printf '203.0.113.80\t%s\n%s\tvpn-server.example\n' "$vendor" "$ENDPOINT" >>/etc/hosts
 
     (cd "$tunnel_dir" && exec "$daemon") >/tmp/daemon.log 2>&1 &
+    daemon_pid=$!
     local i
     for ((i = 0; i < 100; i++)); do
         [[ -S $TARVEX_SERVICE_SOCKET ]] && break
@@ -229,6 +230,25 @@ case_roaming() {
     sorted=$(printf '%s\n' "${times[@]}" | sort -n | tr '\n' ' ')
     echo "  move to first reply through the tunnel (ms): ${times[*]}"
     echo "  median $(printf '%s\n' "${times[@]}" | sort -n | sed -n 5,6p | awk '{s += $1} END {print s / 2}') ms, sorted: $sorted"
+    # The control: a daemon that cannot follow (stopped) leaves the tunnel dead after a move.
+    kill -STOP "$daemon_pid"
+    "$live_net" use 2 || fail "cannot switch to router 2 with the daemon stopped"
+    ! ping -c 1 -W 3 -q "$BEHIND_IP" >/dev/null 2>&1 \
+        || fail "a ping came back with the daemon stopped: the move was not tested"
+    kill -CONT "$daemon_pid"
+    started=$(now_ms)
+    until ping -c 1 -W 0.2 -q "$BEHIND_IP" >/dev/null 2>&1; do
+        (($(now_ms) - started < 10000)) || break
+    done
+    echo "  once the stopped daemon went on, the first reply came after $(($(now_ms) - started)) ms"
+    reaches "$BEHIND_IP" || fail "no ping reply once the stopped daemon went on"
+    "$live_net" use 1 || fail "cannot switch back to router 1"
+    started=$(now_ms)
+    until ping -c 1 -W 0.2 -q "$BEHIND_IP" >/dev/null 2>&1; do
+        (($(now_ms) - started < 10000)) || break
+    done
+    reaches "$BEHIND_IP" || fail "no ping reply after the last move"
+    ((failures == 0)) || grep 'default route changed\|route monitor' /tmp/daemon.log
     [[ $(grep -c 'default route changed' /tmp/daemon.log) -ge 10 ]] \
         || fail "the daemon logged $(grep -c 'default route changed' /tmp/daemon.log) moves, not 10"
 
