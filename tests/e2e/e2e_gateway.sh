@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End to end, inside the sandbox: while connected, the daemon's routes around the tunnel
-# (the server route and the control-plane bypass) follow the simulated Mac's default
+# (the server route, the control-plane bypass, the all-except exclusions) follow the simulated Mac's default
 # route to another network, to a blackhole while there is none, to an interface-only
 # default and back; its route monitor is restarted when it dies and never outlives the
 # connection, however that ends.
@@ -120,6 +120,30 @@ expect_routes_with_halves() {
         || fail "routes differ (< expected, > actual):"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 }
 
+# All-except exclusions keep leaving outside the tunnel: they move as well.
+scenario_exclusions_follow() {
+    add_second_network
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)" --split-except 192.0.2.0/24
+    expect_connected
+    grep -qx 'route inet 192.0.2.0/24 gateway 192.168.1.1 en0' <<<"$(tarvex-macos dump)" \
+        || fail "no exclusion route at connect"
+    local way started
+    for way in "none|gateway 127.0.0.1 lo0 blackhole" "10.0.5.1|gateway 10.0.5.1 en1"; do
+        started=$(now_ms)
+        tarvex-macos default-route "${way%%|*}" || fail "cannot set the default route"
+        until grep -qx "route inet 192.0.2.0/24 ${way#*|}" <<<"$(tarvex-macos dump)"; do
+            (($(now_ms) - started < 3000)) || { fail "the exclusion did not take ${way#*|}"; break; }
+            sleep 0.02
+        done
+    done
+    ctl disconnect
+    expect_disconnected
+    tarvex-macos default-route "$GATEWAY" || fail "cannot set the default route back"
+    expect_restored
+    remove_second_network
+}
+
 # However the connection ends, its route monitor ends with it and the Mac is as before.
 scenario_monitor_ends_with_connection() {
     local how
@@ -164,4 +188,4 @@ scenario_idle_cost() {
     expect_restored
 }
 
-run_scenarios follows_default_route monitor_ends_with_connection idle_cost
+run_scenarios follows_default_route exclusions_follow monitor_ends_with_connection idle_cost
