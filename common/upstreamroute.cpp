@@ -38,10 +38,10 @@ std::optional<UpstreamRoute> UpstreamRoute::next(const UpstreamRoute &current,
                                                  const UpstreamRoute &found,
                                                  const QString &tunnelInterface)
 {
-    if (current.kind == Kind::None)
+    if (current.kind == Kind::None ||
+        (!tunnelInterface.isEmpty() && found.interfaceName == tunnelInterface))
         return std::nullopt;
-    const bool usable = (found.kind == Kind::Gateway || found.kind == Kind::Interface) &&
-                        (tunnelInterface.isEmpty() || found.interfaceName != tunnelInterface);
+    const bool usable = found.kind == Kind::Gateway || found.kind == Kind::Interface;
     const UpstreamRoute target = usable ? found : blackhole();
     if (target.kind == current.kind && target.gateway == current.gateway &&
         (target.interfaceName == current.interfaceName || target.interfaceName.isEmpty() ||

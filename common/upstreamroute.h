@@ -24,9 +24,10 @@ struct UpstreamRoute
     static UpstreamRoute blackhole();
 
     // Where routes that take `current` go now that the default route is `found`; nothing
-    // when they stay. A default through the tunnel's own interface is no way out: the
-    // tunnel's packets would loop into it. Routes that never had a way out have none to
-    // follow.
+    // when they stay. A default through the tunnel's own interface is no way out, and no
+    // news either: it is the tunnel's own route answering where the default route should
+    // (were the halves to shadow it), so the routes stay. Routes that never had a way out
+    // have none to follow.
     static std::optional<UpstreamRoute>
     next(const UpstreamRoute &current, const UpstreamRoute &found, const QString &tunnelInterface);
 

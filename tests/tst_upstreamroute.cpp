@@ -63,12 +63,10 @@ private slots:
         QTest::newRow("no default route: blackhole")
             << "gateway 192.168.1.1 en0"
             << "" << server << "-n add -host 198.51.100.10 127.0.0.1 -blackhole";
-        QTest::newRow("default into the tunnel itself: blackhole")
-            << "gateway 192.168.1.1 en0" << routeGet("", "utun2") << server
-            << "-n add -host 198.51.100.10 127.0.0.1 -blackhole";
-        QTest::newRow("gateway behind the tunnel: blackhole")
-            << "gateway 192.168.1.1 en0" << routeGet("10.8.1.1", "utun2") << server
-            << "-n add -host 198.51.100.10 127.0.0.1 -blackhole";
+        QTest::newRow("default into the tunnel itself: stay")
+            << "gateway 192.168.1.1 en0" << routeGet("", "utun2") << server << "";
+        QTest::newRow("gateway behind the tunnel, from a blackhole: stay")
+            << "blackhole" << routeGet("10.8.1.1", "utun2") << server << "";
         QTest::newRow("still no default: blackhole stays") << "blackhole"
                                                            << "" << server << "";
         QTest::newRow("a gateway returns") << "blackhole" << routeGet("10.0.5.1", "en1") << server
