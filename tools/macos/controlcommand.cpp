@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <functional>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -156,13 +158,9 @@ int interfaceCommand(const QString &directory, const QStringList &words)
     return usage();
 }
 
-// Replaces the IPv4 default route, as a move to another network does: through GATEWAY
-// (reachable on an up interface), straight out of an interface, or none at all.
-int defaultRouteCommand(const QString &directory, const QStringList &words)
+// Runs work on the loaded state, holding the state's lock.
+int withState(const QString &directory, const std::function<int(SimState &)> &work)
 {
-    const bool viaInterface = words.value(0) == QLatin1String("-interface");
-    if (words.size() != (viaInterface ? 2 : 1))
-        return usage();
     SimStateLock lock(directory);
     if (!lock.isLocked())
         return failure(lock.errorString());
@@ -170,7 +168,14 @@ int defaultRouteCommand(const QString &directory, const QStringList &words)
     QString error;
     if (!state.load(&error))
         return failure(error);
+    return work(state);
+}
 
+// Replaces the IPv4 default route, as a move to another network does: through GATEWAY
+// (reachable on an up interface), straight out of an interface, or none at all.
+int replaceDefaultRoute(SimState &state, const QStringList &words, bool viaInterface)
+{
+    QString error;
     SimState::Route route;
     route.destination = SimAddress::netmask(SimAddress::Inet, 0);
     if (viaInterface) {
@@ -200,6 +205,16 @@ int defaultRouteCommand(const QString &directory, const QStringList &words)
     return state.save(&error) ? 0 : failure(error);
 }
 
+int defaultRouteCommand(const QString &directory, const QStringList &words)
+{
+    const bool viaInterface = words.value(0) == QLatin1String("-interface");
+    if (words.size() != (viaInterface ? 2 : 1))
+        return usage();
+    return withState(directory, [&](SimState &state) {
+        return replaceDefaultRoute(state, words, viaInterface);
+    });
+}
+
 } // namespace
 
 int runControl(const QStringList &arguments)
@@ -226,15 +241,10 @@ int runControl(const QStringList &arguments)
     if (command == QLatin1String("default-route"))
         return defaultRouteCommand(directory, words.mid(1));
     if (command == QLatin1String("dump") && words.size() == 1) {
-        SimStateLock lock(directory);
-        if (!lock.isLocked())
-            return failure(lock.errorString());
-        SimState state(directory);
-        QString error;
-        if (!state.load(&error))
-            return failure(error);
-        printOut(state.dump());
-        return 0;
+        return withState(directory, [](SimState &state) {
+            printOut(state.dump());
+            return 0;
+        });
     }
     return usage();
 }
