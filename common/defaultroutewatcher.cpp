@@ -85,6 +85,7 @@ void DefaultRouteWatcher::startMonitor()
 {
     if (!watching || program.isEmpty())
         return;
+    monitorRunning.start();
     monitor.start(program, arguments, QIODevice::ReadOnly);
 }
 
@@ -102,6 +103,9 @@ void DefaultRouteWatcher::monitorFinished()
 {
     if (!watching || restart.isActive())
         return;
+    // A monitor that ran for a good while before it died starts over with a short pause.
+    if (monitorRunning.elapsed() > timing.restartMaxMs)
+        restartDelayMs = timing.restartMinMs;
     qCWarning(lcTarvexBackend) << "[DefaultRouteWatcher] route monitor ended; restarting in"
                                << restartDelayMs << "ms" << monitor.errorString();
     restart.start(restartDelayMs);

@@ -11,7 +11,7 @@
 // changes and address changes count; a burst is answered once, a second after its first
 // message), a slow poll catches whatever the monitor missed, and a wall clock that jumped
 // ahead of the monotonic one (the Mac slept) asks at once. The monitor is restarted with
-// a growing pause when it dies, and never outlives stop() or the watcher.
+// a growing pause when it keeps dying, and never outlives stop() or the watcher.
 class DefaultRouteWatcher : public QObject
 {
     Q_OBJECT
@@ -61,6 +61,7 @@ private:
     QTimer poll;
     QTimer clockCheck;
     QTimer restart;
+    QElapsedTimer monitorRunning;
     QElapsedTimer monotonic;
     qint64 wallStartMs = 0;
 };
