@@ -1,6 +1,7 @@
 #include "macvpnbackend.h"
 
 #include "configvaluevalidator.h"
+#include "routecommand.h"
 #include "secretmasker.h"
 #include "tarvexlogging.h"
 #include "uapirequest.h"
@@ -10,6 +11,8 @@ MacVpnBackend::MacVpnBackend(QObject *parent)
 {
     connect(&tunnelProcess, &QProcess::started, this, &MacVpnBackend::recordTunnelPid);
     connect(&tunnelProcess, &QProcess::finished, this, &MacVpnBackend::handleTunnelFinished);
+    connect(&routeWatcher, &DefaultRouteWatcher::checkNeeded, this,
+            &MacVpnBackend::followDefaultRoute);
 }
 
 MacVpnBackend::~MacVpnBackend()
@@ -140,6 +143,10 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
     flushDnsCache();
 
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] connected";
+    // Only a system that may be changed gets a route monitor started: elsewhere /sbin/route
+    // is another program.
+    routeWatcher.start(systemChangesAllowed() ? RouteCommand::Program : QString(),
+                       RouteCommand::monitor());
     setStatus(Connected);
     emit connected();
 }
@@ -159,6 +166,8 @@ void MacVpnBackend::disconnectVpn()
 void MacVpnBackend::cleanup()
 {
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] cleanup";
+    // First, so that nothing follows the default route while the routes go.
+    routeWatcher.stop();
     // DNS and routes go while the tunnel still runs; only then is the program stopped.
     restoreDns();
     removeRoutes();
@@ -166,6 +175,7 @@ void MacVpnBackend::cleanup()
     flushDnsCache();
     interfaceName.clear();
     serverHost.clear();
+    upstream4 = upstream6 = UpstreamRoute();
     // Only now is there nothing left that a daemon started after a crash would have to undo.
     removeRecoveryJournal();
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "defaultroutewatcher.h"
 #include "platformvpnbackend.h"
 #include "recoveryjournal.h"
 #include "splittunnelsettings.h"
+#include "upstreamroute.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -131,8 +133,7 @@ private:
     void unpinControlPlaneHosts();
 
     // Configuration accessors and address checks.
-    QString defaultGateway() const;
-    QString defaultIpv6Gateway() const;
+    UpstreamRoute defaultRoute(bool inet6) const;
     static QStringList allowedIps(const ParsedVpnConfig &config);
     static QString endpointHost(const ParsedVpnConfig &config);
     static int endpointPort(const ParsedVpnConfig &config);
@@ -140,6 +141,12 @@ private:
     static bool isIpv4Route(const QString &route);
     static bool isIpv6Route(const QString &route);
     static RouteEntry routeTo(const QString &destination);
+
+    // Following the default route while connected: the routes that leave by it move along.
+    void followDefaultRoute(const QString &reason);
+    QList<RouteEntry> upstreamRoutes(bool inet6) const;
+    bool moveRoute(const RouteEntry &route, const UpstreamRoute &way);
+    void forgetRoute(const RouteEntry &route);
 
     // Undoes everything a connection set up.
     void cleanup();
@@ -167,6 +174,11 @@ private:
     QString serverHost;
     QStringList controlPlaneRoutes;
     QList<RouteEntry> installedRoutes;
+    QList<RouteEntry> exclusionRoutes; // also in installedRoutes
+    // The ways out that the server route, the bypass and the exclusions take now.
+    UpstreamRoute upstream4;
+    UpstreamRoute upstream6;
+    DefaultRouteWatcher routeWatcher;
     SplitTunnelSettings splitSettings;
     QMap<QString, QStringList> savedDnsServers;
     QProcess tunnelProcess;

@@ -29,20 +29,12 @@ bool isRoute(const QString &route, QAbstractSocket::NetworkLayerProtocol family,
 
 } // namespace
 
-QString MacVpnBackend::defaultGateway() const
+UpstreamRoute MacVpnBackend::defaultRoute(bool inet6) const
 {
     QString output;
-    if (!runCommand(RouteCommand::Program, RouteCommand::getDefault(false), &output, nullptr))
+    if (!runCommand(RouteCommand::Program, RouteCommand::getDefault(inet6), &output, nullptr))
         return {};
-    return RouteCommand::gatewayOf(output);
-}
-
-QString MacVpnBackend::defaultIpv6Gateway() const
-{
-    QString output;
-    if (!runCommand(RouteCommand::Program, RouteCommand::getDefault(true), &output, nullptr))
-        return {};
-    return RouteCommand::gatewayOf(output);
+    return UpstreamRoute::fromRouteGet(output);
 }
 
 QStringList MacVpnBackend::allowedIps(const ParsedVpnConfig &config)

@@ -47,7 +47,9 @@ bool MacVpnBackend::resolveEndpoint(ParsedVpnConfig *config)
 bool MacVpnBackend::addServerRoute(const QString &server, const QString &gateway, QString *error)
 {
     const bool ipv6 = isIpv6Route(server);
-    const QString via = ipv6 ? defaultIpv6Gateway() : gateway;
+    if (ipv6)
+        upstream6 = defaultRoute(true);
+    const QString via = ipv6 ? upstream6.gateway : gateway;
     if (server.isEmpty() || via.isEmpty())
         return true;
     const RouteEntry route = routeTo(server);

@@ -27,7 +27,8 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
 {
     const QString server = endpointHost(config);
     // Read before any tunnel route exists: afterwards the halves would shadow it.
-    const QString gateway = defaultGateway();
+    upstream4 = defaultRoute(false);
+    const QString gateway = upstream4.gateway;
     const bool onlySelected = splitSettings.is(SplitTunnelSettings::OnlySelected);
     const bool allExcept = splitSettings.is(SplitTunnelSettings::AllExcept);
     const QStringList splitRoutes =
@@ -120,6 +121,7 @@ bool MacVpnBackend::addExclusions(const QStringList &destinations, const QString
             return false;
         }
         installedRoutes.append(route);
+        exclusionRoutes.append(route);
     }
     return true;
 }
@@ -133,6 +135,7 @@ void MacVpnBackend::removeRoutes()
     for (auto it = installedRoutes.crbegin(); it != installedRoutes.crend(); ++it)
         deleteRoute(*it);
     installedRoutes.clear();
+    exclusionRoutes.clear();
 
     if (!serverHost.isEmpty())
         deleteRoute(routeTo(serverHost));

@@ -39,14 +39,7 @@ QStringList RouteCommand::getDefault(bool inet6)
     return arguments << QStringLiteral("default");
 }
 
-QString RouteCommand::gatewayOf(const QString &output)
+QStringList RouteCommand::monitor()
 {
-    const QStringList lines = output.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QString trimmed = line.trimmed();
-        // Only the first colon separates the label: an IPv6 gateway keeps its own.
-        if (trimmed.startsWith(QLatin1String("gateway:")))
-            return trimmed.mid(trimmed.indexOf(QLatin1Char(':')) + 1).trimmed();
-    }
-    return {};
+    return {QStringLiteral("-n"), QStringLiteral("monitor")};
 }

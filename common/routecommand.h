@@ -21,7 +21,8 @@ public:
     static QStringList add(const Route &route, const QString &gateway);
     static QStringList addThroughInterface(const Route &route, const QString &interfaceName);
     static QStringList remove(const Route &route);
-    // "route -n get [-inet6] default", and the gateway its output names (empty: none).
+    // "route -n get [-inet6] default" (UpstreamRoute reads its output).
     static QStringList getDefault(bool inet6);
-    static QString gatewayOf(const QString &output);
+    // "route -n monitor": every routing message, until it is killed.
+    static QStringList monitor();
 };

@@ -22,24 +22,7 @@ private slots:
         QCOMPARE(RouteCommand::remove(untyped),
                  QStringList({"-n", "delete", "-net", "10.0.0.0/8"}));
         QCOMPARE(RouteCommand::getDefault(true), QStringList({"-n", "get", "-inet6", "default"}));
-    }
-
-    // macOS's full answer is read in the backend's tests, from the simulated Mac.
-    void gatewayOf_data()
-    {
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<QString>("gateway");
-
-        QTest::newRow("ipv6 gateway with scope") << "    gateway: fe80::1%en0\n"
-                                                 << "fe80::1%en0";
-        QTest::newRow("no gateway line") << "route: not in table\n" << QString();
-    }
-
-    void gatewayOf()
-    {
-        QFETCH(QString, output);
-        QFETCH(QString, gateway);
-        QCOMPARE(RouteCommand::gatewayOf(output), gateway);
+        QCOMPARE(RouteCommand::monitor(), QStringList({"-n", "monitor"}));
     }
 };
 

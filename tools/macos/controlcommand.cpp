@@ -1,9 +1,12 @@
+#include "livenetwork.h"
 #include "simstate.h"
 #include "simstatelock.h"
 #include "standincommands.h"
 
 #include <QDir>
 #include <QFile>
+
+#include <functional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,6 +23,7 @@ int usage()
         "       tarvex-macos [--state DIR] interface new utun [--pid PID] [--mtu N]\n"
         "       tarvex-macos [--state DIR] interface add NAME [--pid PID] [--mtu N] [--up]\n"
         "       tarvex-macos [--state DIR] interface remove NAME\n"
+        "       tarvex-macos [--state DIR] default-route GATEWAY | -interface NAME | none\n"
         "The state directory defaults to $TARVEX_SIM_STATE.\n"));
     return 64;
 }
@@ -154,6 +158,63 @@ int interfaceCommand(const QString &directory, const QStringList &words)
     return usage();
 }
 
+// Runs work on the loaded state, holding the state's lock.
+int withState(const QString &directory, const std::function<int(SimState &)> &work)
+{
+    SimStateLock lock(directory);
+    if (!lock.isLocked())
+        return failure(lock.errorString());
+    SimState state(directory);
+    QString error;
+    if (!state.load(&error))
+        return failure(error);
+    return work(state);
+}
+
+// Replaces the IPv4 default route, as a move to another network does: through GATEWAY
+// (reachable on an up interface), straight out of an interface, or none at all.
+int replaceDefaultRoute(SimState &state, const QStringList &words, bool viaInterface)
+{
+    QString error;
+    SimState::Route route;
+    route.destination = SimAddress::netmask(SimAddress::Inet, 0);
+    if (viaInterface) {
+        route.interfaceName = words.at(1);
+        if (!state.findInterface(route.interfaceName))
+            return failure(QStringLiteral("interface %1 does not exist").arg(route.interfaceName));
+    } else if (words.at(0) != QLatin1String("none")) {
+        route.gateway = SimAddress::parse(words.at(0), SimAddress::Inet);
+        route.interfaceName =
+            route.gateway.isValid() ? state.interfaceReaching(route.gateway) : QString();
+        if (route.interfaceName.isEmpty())
+            return failure(QStringLiteral("gateway %1 is not reachable").arg(words.at(0)));
+    }
+
+    const bool live = LiveNetwork::isRequested() && LiveNetwork::isAllowed();
+    const int index = state.findRoute(route.destination, 0);
+    if (index >= 0) {
+        if (live && !LiveNetwork::deleteRoute(state.routes.at(index), &error))
+            return failure(error);
+        state.routes.removeAt(index);
+    }
+    if (!route.interfaceName.isEmpty()) {
+        if (live && !LiveNetwork::addRoute(route, &error))
+            return failure(error);
+        state.routes.append(route);
+    }
+    return state.save(&error) ? 0 : failure(error);
+}
+
+int defaultRouteCommand(const QString &directory, const QStringList &words)
+{
+    const bool viaInterface = words.value(0) == QLatin1String("-interface");
+    if (words.size() != (viaInterface ? 2 : 1))
+        return usage();
+    return withState(directory, [&](SimState &state) {
+        return replaceDefaultRoute(state, words, viaInterface);
+    });
+}
+
 } // namespace
 
 int runControl(const QStringList &arguments)
@@ -177,16 +238,13 @@ int runControl(const QStringList &arguments)
         return seed(directory, words.mid(1));
     if (command == QLatin1String("interface"))
         return interfaceCommand(directory, words.mid(1));
+    if (command == QLatin1String("default-route"))
+        return defaultRouteCommand(directory, words.mid(1));
     if (command == QLatin1String("dump") && words.size() == 1) {
-        SimStateLock lock(directory);
-        if (!lock.isLocked())
-            return failure(lock.errorString());
-        SimState state(directory);
-        QString error;
-        if (!state.load(&error))
-            return failure(error);
-        printOut(state.dump());
-        return 0;
+        return withState(directory, [](SimState &state) {
+            printOut(state.dump());
+            return 0;
+        });
     }
     return usage();
 }

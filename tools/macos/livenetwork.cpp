@@ -128,6 +128,9 @@ QStringList LiveNetwork::routeArguments(const SimState::Route &route, const QStr
         route.isDefault()
             ? QStringLiteral("default")
             : QStringLiteral("%1/%2").arg(bare(route.destination)).arg(route.prefixLength)};
+    // The kernel's own blackhole type drops the packets, as macOS does with RTF_BLACKHOLE.
+    if (route.blackhole)
+        return QStringList{QStringLiteral("blackhole")} + arguments;
     if (route.gateway.isValid())
         arguments << QStringLiteral("via") << bare(route.gateway);
     arguments << QStringLiteral("dev") << link;

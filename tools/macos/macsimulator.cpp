@@ -148,6 +148,15 @@ int runStandIn(const QString &program, const QString &role, const Role &entry,
         return applyKnob(*knob, role);
     }
 
+    if (role == QLatin1String("route") && isRouteMonitor(arguments)) {
+        // It never ends by itself: only the program can run it.
+        if (hang == MacSimulator::Hang::Report) {
+            run->hung = true;
+            return ExitBroken;
+        }
+        return runRouteMonitor(directory);
+    }
+
     SimStateLock lock(directory);
     if (!lock.isLocked()) {
         printErr(QStringLiteral("%1: %2\n").arg(role, lock.errorString()));

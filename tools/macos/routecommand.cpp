@@ -21,6 +21,7 @@ struct Request
     bool hostFlag = false;
     bool netFlag = false;
     bool viaInterface = false;
+    bool blackhole = false;
     QString netmask;
     int prefixLength = -1;
     QStringList positional;
@@ -129,6 +130,8 @@ bool parseRequest(const QStringList &arguments, Request *request, int *exitCode)
             request->netFlag = true;
         else if (word == QLatin1String("-interface") || word == QLatin1String("-iface"))
             request->viaInterface = true;
+        else if (word == QLatin1String("-blackhole"))
+            request->blackhole = true;
         else if (word == QLatin1String("-netmask"))
             request->netmask = arguments[++i];
         else if (word == QLatin1String("-prefixlen")) {
@@ -237,6 +240,7 @@ int addRoute(SimState &state, const Request &request, const Destination &destina
     route.destination = destination.address;
     route.prefixLength = destination.prefixLength;
     route.host = destination.host;
+    route.blackhole = request.blackhole;
 
     if (request.viaInterface) {
         // "-interface" takes an interface name, or an address that one of them holds.
@@ -323,6 +327,8 @@ int getRoute(SimState &state, const Destination &destination)
         flags << QStringLiteral("CLONING");
     if (route.gateway.isValid() && route.isDefault())
         flags << QStringLiteral("GLOBAL");
+    if (route.blackhole)
+        flags << QStringLiteral("BLACKHOLE");
 
     const SimState::Interface *interface = state.findInterface(route.interfaceName);
     QString text;

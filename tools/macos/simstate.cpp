@@ -90,6 +90,8 @@ QString routeLine(const SimState::Route &route)
         line += QStringLiteral(" gateway %1 %2").arg(route.gateway.toString(), route.interfaceName);
     else
         line += QStringLiteral(" interface ") + route.interfaceName;
+    if (route.blackhole)
+        line += QStringLiteral(" blackhole");
     return line;
 }
 
@@ -533,7 +535,7 @@ bool SimState::parseRoutes(const QByteArray &content, QString *error)
 {
     routes.clear();
     for (const auto &[number, line] : contentLines(content)) {
-        const QStringList parts = words(line);
+        QStringList parts = words(line);
         const SimAddress::Family family = SimAddress::familyFromName(parts.value(0));
         Route route;
         bool ok = family != SimAddress::NoFamily && parts.size() >= 4;
@@ -555,6 +557,10 @@ bool SimState::parseRoutes(const QByteArray &content, QString *error)
                     SimAddress::parse(destination, family).masked(route.prefixLength);
             }
             ok = ok && route.destination.isValid();
+        }
+        if (ok && parts.size() > 4 && parts.last() == QLatin1String("blackhole")) {
+            route.blackhole = true;
+            parts.removeLast();
         }
         if (ok && parts[2] == QLatin1String("gateway") && parts.size() == 5) {
             route.gateway = SimAddress::parse(parts[3], family);

@@ -47,6 +47,8 @@ public:
         bool host = false;
         SimAddress gateway; // invalid for a route through an interface
         QString interfaceName;
+        // Packets to it are dropped (route add -blackhole); its gateway is a loopback one.
+        bool blackhole = false;
 
         SimAddress::Family family() const { return destination.family(); }
         bool isDefault() const { return prefixLength == 0 && !host; }

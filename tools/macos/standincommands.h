@@ -14,6 +14,12 @@ int runNetworkSetup(SimState &state, const QStringList &arguments);
 int runDscacheutil(SimState &state, const QStringList &arguments);
 int runKillall(SimState &state, const QStringList &arguments);
 
+// "route [-n] monitor": prints a routing message for every change of the routing table
+// and of the interfaces' addresses until it is killed or its reader goes away. It polls
+// the state without holding its lock between polls.
+bool isRouteMonitor(const QStringList &arguments);
+int runRouteMonitor(const QString &stateDirectory);
+
 // The control tool (seed, dump, interfaces); it takes the state lock itself.
 int runControl(const QStringList &arguments);
 

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# End to end, inside the sandbox: while connected, the daemon's routes around the tunnel
+# (the server route, the control-plane bypass, an all-except exclusion) follow the
+# simulated Mac's default route to another network, to a blackhole while there is none, to
+# an interface-only default and back; its route monitor is restarted when it dies and
+# never outlives the connection, however that ends.
+
+# Scenarios are called by name from run_scenarios.
+# shellcheck disable=SC2317,SC2119
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+readonly OURS=("$SERVER" 203.0.113.20 203.0.113.21 192.0.2.0/24)
+# Each change of the default route (tarvex-macos default-route ARGUMENT) and the way the
+# daemon's routes must then take, as the dump shows it: ARGUMENT|WAY.
+readonly MOVES=(
+    "10.0.5.1|gateway 10.0.5.1 en1"
+    "none|gateway 127.0.0.1 lo0 blackhole"
+    "-interface en1|interface en1"
+    "10.0.5.1|gateway 10.0.5.1 en1"
+)
+
+monitor_pids() {
+    pgrep -f -x '/sbin/route -n monitor'
+}
+
+# routes_take WAY: every route of the daemon's around the tunnel leaves by WAY.
+routes_take() {
+    local dump route
+    dump=$(tarvex-macos dump)
+    for route in "${OURS[@]}"; do
+        grep -qxF "route inet $route $1" <<<"$dump" || return 1
+    done
+}
+
+scenario_follows_default_route() {
+    # A second network (en1, 10.0.5.0/24) to move to, as an Ethernet cable next to the Wi-Fi.
+    tarvex-macos interface add en1 --up || fail "cannot add en1"
+    ifconfig en1 inet 10.0.5.23 netmask 255.255.255.0 >/dev/null || fail "cannot address en1"
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)" --split-except 192.0.2.0/24
+    expect_connected
+    local first restarted=""
+    first=$(monitor_pids)
+    [[ $(wc -w <<<"$first") == 1 ]] || fail "route monitors running: '$first'"
+    kill "$first"
+    for _ in $(seq 100); do
+        restarted=$(monitor_pids) && break
+        sleep 0.02
+    done
+    [[ -n $restarted && $restarted != "$first" ]] || fail "the route monitor was not restarted"
+
+    local move started elapsed adds
+    for move in "${MOVES[@]}"; do
+        started=$(now_ms)
+        # shellcheck disable=SC2086
+        tarvex-macos default-route ${move%%|*} || fail "cannot set the default route: $move"
+        until routes_take "${move#*|}" || (($(now_ms) - started > 4000)); do sleep 0.02; done
+        elapsed=$(($(now_ms) - started))
+        echo "  default route ${move%%|*}: routes moved after $elapsed ms"
+        ((elapsed <= 2000)) || fail "routes did not take \"${move#*|}\" within 2 s ($elapsed ms)"
+        # The daemon's own changes come back as routing messages: they move nothing again.
+        adds=$(grep -c '^/sbin/route -n add' "$SIM_LOG")
+        sleep 1.3
+        [[ $(grep -c '^/sbin/route -n add' "$SIM_LOG") == "$adds" ]] \
+            || fail "routes moved again without a change: $(tail -n 5 "$SIM_LOG")"
+    done
+    # The first move may be found by the look that follows the monitor's restart.
+    expect_daemon_log "): inet 192.168.1.1 en0 -> 10.0.5.1 en1: 4 of 4 routes moved"
+    expect_daemon_log "default route changed (monitor): inet 10.0.5.1 en1 -> blackhole: 4 of 4"
+    grep -qF "\"$SERVER\"" "$TARVEX_STATE_DIR/recovery-journal" || fail "the journal lost the server route"
+    ctl status
+    [[ $ctl_status == 0 && $ctl_output == "status: connected"$'\n'* ]] || fail "status: $ctl_output"
+
+    ctl disconnect
+    expect_disconnected
+    # The Mac as before the connect, with its default route on the second network.
+    sed 's/^route inet default .*/route inet default gateway 10.0.5.1 en1/' -i "$WORK/before.dump"
+    expect_restored
+    [[ -z $(monitor_pids) ]] || fail "a route monitor outlived the connection: $(monitor_pids)"
+    tarvex-macos default-route "$GATEWAY" || fail "cannot give the Mac its default route back"
+    tarvex-macos interface remove en1 || fail "cannot remove en1"
+}
+
+# However the connection ends, its route monitor ends with it.
+scenario_monitor_ends_with_connection() {
+    local how
+    for how in disconnect "tunnel program killed" "daemon stopped"; do
+        ctl connect "$(vpn_config full-tunnel)"
+        [[ -n $(monitor_pids) ]] || fail "[$how] no route monitor while connected"
+        case $how in
+            disconnect) ctl disconnect ;;
+            "tunnel program killed") pkill -KILL -x amneziawg-go ;;
+            "daemon stopped") stop_daemon ;;
+        esac
+        for _ in $(seq 50); do
+            [[ -n $(monitor_pids) ]] || break
+            sleep 0.02
+        done
+        [[ -z $(monitor_pids) ]] || fail "[$how] a route monitor outlived the connection"
+        [[ -n $daemon_pid ]] || start_daemon
+    done
+}
+
+run_scenarios follows_default_route monitor_ends_with_connection
