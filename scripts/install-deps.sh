@@ -13,6 +13,8 @@ packages=(
   qml6-module-qt-labs-settings qml6-module-qttest
   # the QtQml module's type descriptions (Timer, the Qt namespace) that qmllint reads
   qml6-module-qtqml
+  # zlib: the vpn:// parser's bounded inflate
+  zlib1g-dev
   # a font with Cyrillic for the offscreen tests and screenshots
   fonts-dejavu-core
   # the local vendor API: HTTP server (it needs WebSockets), SQLite storage, libsodium
