@@ -67,11 +67,15 @@ HostsBlocks findHostsBlocks(const QByteArray &content)
     return found;
 }
 
-void warnAboutStrayMarkers(const QString &path, const HostsBlocks &found)
+// A marker line that belongs to no block makes every block ambiguous: removing one could
+// pair the stray marker with another and take the user's lines between them along at the
+// next pin or unpin. Such a file is left as it is, blocks included.
+bool markersBalanced(const QString &path, const HostsBlocks &found)
 {
     for (const int line : found.strayMarkerLines)
         qCWarning(lcTarvexBackend) << "[MacVpnBackend] unbalanced hosts file marker left in place"
                                    << path << "line=" << line;
+    return found.strayMarkerLines.isEmpty();
 }
 
 // Each block goes together with the line feed that ends its end line: pinning added
@@ -280,18 +284,12 @@ void MacVpnBackend::pinControlPlaneHosts(const QStringList &addresses)
     QByteArray content = file.readAll();
     file.close();
 
-    // A block left by a daemon that died is replaced, not doubled.
+    // A block left by a daemon that died is replaced, not doubled. Everything else in the
+    // file, empty lines and white space included, is the user's and stays as it is.
     const HostsBlocks found = findHostsBlocks(content);
-    warnAboutStrayMarkers(path, found);
-    if (!found.spans.isEmpty()) {
-        removeHostsBlocks(content, found);
-        // Trimming takes the last line's end too; it comes back in the file's own style.
-        const QByteArray lineEnd = content.contains("\r\n") ? "\r\n" : "\n";
-        content = content.trimmed();
-        // A file that held nothing but the block must not start with an empty line.
-        if (!content.isEmpty())
-            content.append(lineEnd);
-    }
+    if (!markersBalanced(path, found))
+        return;
+    removeHostsBlocks(content, found);
 
     QByteArray block = QByteArray(HostsBeginMarker) + '\n';
     for (const QString &address : addresses)
@@ -323,13 +321,10 @@ void MacVpnBackend::unpinControlPlaneHosts()
     file.close();
 
     const HostsBlocks found = findHostsBlocks(content);
-    warnAboutStrayMarkers(path, found);
-    if (found.spans.isEmpty())
+    if (!markersBalanced(path, found) || found.spans.isEmpty())
         return;
 
     removeHostsBlocks(content, found);
-    while (content.contains("\n\n\n"))
-        content.replace("\n\n\n", "\n\n");
     if (!content.isEmpty() && !content.endsWith('\n'))
         content.append('\n');
 
