@@ -13,7 +13,16 @@
 #include <QTest>
 #include <QThread>
 
+#include <memory>
+
 namespace {
+
+// The threads status changes happened on: the worker thread records, the test reads.
+struct StatusThreads
+{
+    QMutex mutex;
+    QList<QThread *> threads;
+};
 
 // A connector whose backends the test can watch: how many were made, and on which
 // thread each status change happened. withholdBackend plays a platform without one.
@@ -22,8 +31,8 @@ class ObservedConnector : public AmneziaV1Connector
 public:
     bool withholdBackend = false;
     QList<QPointer<PlatformVpnBackend>> created;
-    QMutex mutex; // the worker thread records, the test reads
-    QList<QThread *> statusThreads;
+    // Shared: a backend may outlive its connector and still report.
+    std::shared_ptr<StatusThreads> statusThreads = std::make_shared<StatusThreads>();
 
 protected:
     PlatformVpnBackend *createBackend() override
@@ -35,9 +44,9 @@ protected:
         // Direct: runs wherever the backend emits, which must be its worker thread.
         QObject::connect(
             backend, &PlatformVpnBackend::statusChanged, backend,
-            [this] {
-                QMutexLocker lock(&mutex);
-                statusThreads.append(QThread::currentThread());
+            [record = statusThreads] {
+                QMutexLocker lock(&record->mutex);
+                record->threads.append(QThread::currentThread());
             },
             Qt::DirectConnection);
         return backend;
@@ -228,9 +237,10 @@ private slots:
         QCOMPARE(daemon.commands(), QStringList({"connect", "disconnect", "disconnect"}));
         QCOMPARE(connector.created.size(), 1);
         {
-            QMutexLocker lock(&connector.mutex);
-            QVERIFY(!connector.statusThreads.isEmpty());
-            QCOMPARE(connector.statusThreads.count(workerThread), connector.statusThreads.size());
+            StatusThreads &record = *connector.statusThreads;
+            QMutexLocker lock(&record.mutex);
+            QVERIFY(!record.threads.isEmpty());
+            QCOMPARE(record.threads.count(workerThread), record.threads.size());
         }
         QCOMPARE(signalThreads, QList<QThread *>(3, QThread::currentThread()));
         // Released before disconnected() reached us: thread gone, backend deleted with it.
