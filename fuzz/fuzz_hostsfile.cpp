@@ -91,12 +91,6 @@ struct Rig
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzEnvironment::setUp();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Rig rig;

@@ -294,12 +294,6 @@ private:
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzEnvironment::setUp();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzInput input(data, size);

@@ -232,12 +232,6 @@ void checkErrno(TestableMacVpnBackend &backend, const QString &reply)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzEnvironment::setUp();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static TestableMacVpnBackend backend;

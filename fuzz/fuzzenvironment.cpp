@@ -73,3 +73,10 @@ void FuzzEnvironment::pump(int rounds)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
+
+// libFuzzer calls this once before the first input, in every target.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    FuzzEnvironment::setUp();
+    return 0;
+}

@@ -11,7 +11,7 @@ class FuzzEnvironment
 public:
     FuzzEnvironment() = delete;
 
-    // Idempotent; called from LLVMFuzzerInitialize.
+    // Idempotent; LLVMFuzzerInitialize (defined with it) calls it for every target.
     static void setUp();
     // A private folder for this process (sockets, files), removed at exit. The daemon's
     // socket path (TARVEX_SERVICE_SOCKET) lies inside it.
