@@ -62,7 +62,7 @@ fuzz() {
 # The last status line and the totals of a run's log, on one line.
 summary() {
     local log=$1 status executions
-    status=$(grep -E '^#[0-9]+' "$log" | tail -n 1 | sed -E 's/^#[0-9]+ +[A-Z]+ +//')
+    status=$(grep -E '^#[0-9]+' "$log" | tail -n 1 | sed -E 's/^#[0-9]+[[:space:]]+[A-Z]+[[:space:]]+//')
     executions=$(sed -nE 's/^stat::number_of_executed_units: *//p' "$log")
     echo "executions ${executions:-?}, ${status:-no status}"
 }
