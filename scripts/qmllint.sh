@@ -11,9 +11,10 @@
 # too, 6.4's qmllint no longer resolves the vpn-client types.
 #
 # Filtered, because qmllint 6.4 cannot know them:
-# - "Unqualified access" to a context property: VpnManager (set by the client's main)
-#   and TestSupport (set by the Qt Quick Test runner) are published from C++ at run
-#   time and appear in no type description.
+# - "Unqualified access" to a context property: VpnManager (set by the client's main),
+#   TestSupport (set by the Qt Quick Test runner) and SceneSupport (set by the
+#   screenshot tool) are published from C++ at run time and appear in no type
+#   description.
 # - Unused imports: 6.4 reports the relative import of the module's root folder as
 #   unused, although the theme and the kit are resolved through it.
 set -uo pipefail
@@ -21,7 +22,7 @@ cd "$(dirname "$0")/.." || exit 2
 
 build_dir=${1:-${TARVEX_BUILD_DIR:-build}}
 qmllint=${QMLLINT:-/usr/lib/qt6/bin/qmllint}
-context_properties='VpnManager|TestSupport'
+context_properties='VpnManager|TestSupport|SceneSupport'
 
 if [[ ! -d "$build_dir/client/qml" ]]; then
     echo "qmllint: no built QML modules in $build_dir (build first)" >&2

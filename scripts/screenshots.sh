@@ -8,5 +8,9 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh
 build_dir=${TARVEX_BUILD_DIR:-build}
 export QT_QPA_PLATFORM=offscreen
-exec "$build_dir/tools/screenshots/tarvex-screenshots" --scenes tools/screenshots/scenes \
+# Scenes of the whole window start from empty settings, not from this user's session.
+XDG_CONFIG_HOME=$(mktemp -d)
+export XDG_CONFIG_HOME
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
+"$build_dir/tools/screenshots/tarvex-screenshots" --scenes tools/screenshots/scenes \
     --out "$build_dir/screenshots" "$@"

@@ -137,10 +137,15 @@ private slots:
         rig.handOver(0700, 0640);
         const QStringList routesBefore = rig.table.routes();
         const struct stat before = statOf(rig.path);
+        // Held open so that no later file can be given the inode of one that was replaced.
+        QFile original(rig.path);
+        QVERIFY(original.open(QIODevice::ReadOnly));
 
         rig.backend.installControlPlaneBypass(Gateway);
-        const struct stat pinned = statOf(rig.path);
         rig.backend.installControlPlaneBypass(Gateway);
+        const struct stat pinned = statOf(rig.path);
+        QFile pinnedFile(rig.path);
+        QVERIFY(pinnedFile.open(QIODevice::ReadOnly));
         const QString add = QStringLiteral("/sbin/route -n add -host %1 192.168.1.1");
         const QString remove = QStringLiteral("/sbin/route -n delete -host %1");
         QCOMPARE(rig.backend.commandLines(),

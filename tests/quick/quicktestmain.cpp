@@ -3,7 +3,9 @@
 
 #include "cliententry.h"
 #include "quicktestsupport.h"
+#include "vpnmanager.h"
 
+#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QtQml/qqmlextensionplugin.h>
@@ -29,6 +31,21 @@ public slots:
         engine->addImportPath(QStringLiteral("qrc:/"));
         engine->rootContext()->setContextProperty(QStringLiteral("TestSupport"),
                                                   new QuickTestSupport(engine));
+        // The name the client publishes its manager under. A suite registered with
+        // REAL_VPN_MANAGER gets the client's own, which talks to TestSupport's fake
+        // daemon; every other suite a stand-in that the test scripts.
+        QObject *manager = nullptr;
+        if (qEnvironmentVariableIsSet("TARVEX_QUICK_REAL_VPN_MANAGER")) {
+            manager = new VpnManager(engine);
+        } else {
+            QQmlComponent standIn(engine,
+                                  QUrl::fromLocalFile(QStringLiteral(TARVEX_SCRIPTED_VPN_MANAGER)));
+            manager = standIn.create();
+            if (!manager)
+                qFatal("%s", qPrintable(standIn.errorString()));
+            manager->setParent(engine);
+        }
+        engine->rootContext()->setContextProperty(QStringLiteral("VpnManager"), manager);
     }
 };
 

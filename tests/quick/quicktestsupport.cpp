@@ -1,14 +1,17 @@
 #include "quicktestsupport.h"
 
+#include "fakeservicedaemon.h"
 #include "stallinghttpserver.h"
 #include "testablemacvpnbackend.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
+#include <QSettings>
 #include <QTcpServer>
 #include <QUrlQuery>
 
@@ -26,6 +29,8 @@ QuickTestSupport::QuickTestSupport(QObject *parent)
 
 QuickTestSupport::~QuickTestSupport()
 {
+    // Gone before the engine's VpnManager could ask it anything more.
+    serviceDaemon.reset();
     for (const char *scheme : capturedSchemes)
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
@@ -91,9 +96,9 @@ QVariantList QuickTestSupport::outbox(const QString &email)
         .toVariantList();
 }
 
-QString QuickTestSupport::startStallingServer(int answerAfterMs)
+QString QuickTestSupport::startStallingServer(int answerAfterMs, int status, const QString &body)
 {
-    auto *server = new StallingHttpServer(answerAfterMs, this);
+    auto *server = new StallingHttpServer(answerAfterMs, status, body.toUtf8(), this);
     if (!server->listen(QHostAddress::LocalHost)) {
         qWarning("[QuickTestSupport] %s", qPrintable(server->errorString()));
         delete server;
@@ -120,6 +125,41 @@ QString QuickTestSupport::closedPortUrl() const
     const quint16 port = probe.serverPort();
     probe.close();
     return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+void QuickTestSupport::startServiceDaemon()
+{
+    if (serviceDaemon)
+        return;
+    serviceDaemon = std::make_unique<FakeServiceDaemon>();
+    serviceDaemon->answerSuccess();
+}
+
+QVariantList QuickTestSupport::serviceDaemonRequests() const
+{
+    QVariantList requests;
+    if (serviceDaemon) {
+        for (const QJsonObject &request : serviceDaemon->requests())
+            requests.append(request.toVariantMap());
+    }
+    return requests;
+}
+
+void QuickTestSupport::clearSettings(const QStringList &groups)
+{
+    QSettings settings;
+    for (const QString &group : groups)
+        settings.remove(group);
+}
+
+QString QuickTestSupport::settingsFileText() const
+{
+    QSettings settings;
+    settings.sync();
+    QFile file(settings.fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
 }
 
 QByteArray QuickTestSupport::fetch(const QByteArray &method, const QString &path)

@@ -10,11 +10,15 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <memory>
+
+class FakeServiceDaemon;
 class StallingHttpServer;
 
 // What Qt Quick tests cannot do themselves, published to them as "TestSupport": run
 // tarvex-vendor-api on a free port with a temporary data folder, read its outbox and
-// the requests it received, and make servers that stall or ports that refuse. Every
+// the requests it received, make servers that stall or ports that refuse, run a fake
+// daemon for the client's VpnManager, and clear and read the client's settings. Every
 // call blocks until it is done; URLs are returned without a trailing slash.
 //
 // While it exists, links the interface opens (Qt.openUrlExternally, which goes through
@@ -42,13 +46,26 @@ public:
     // The e-mail messages to one address, oldest first ("kind", "code" or "token").
     Q_INVOKABLE QVariantList outbox(const QString &email);
 
-    // A server that accepts and never answers (answerAfterMs < 0), or answers
-    // {"success":true,"data":"late"} after answerAfterMs; its root URL.
-    Q_INVOKABLE QString startStallingServer(int answerAfterMs = -1);
+    // A server that accepts and never answers (answerAfterMs < 0), or answers every
+    // request with status and the JSON text body after answerAfterMs; its root URL.
+    Q_INVOKABLE QString
+    startStallingServer(int answerAfterMs = -1, int status = 200,
+                        const QString &body = QStringLiteral(R"({"success":true,"data":"late"})"));
     // Connections accepted by all stalling servers so far.
     Q_INVOKABLE int stalledConnections() const;
     // A port on 127.0.0.1 where nothing listens; its root URL.
     Q_INVOKABLE QString closedPortUrl() const;
+
+    // FakeServiceDaemon answering connect, disconnect and status with success, on a
+    // socket of its own that TARVEX_SERVICE_SOCKET names from now on. Started once.
+    Q_INVOKABLE void startServiceDaemon();
+    // The requests it received, oldest first, parsed.
+    Q_INVOKABLE QVariantList serviceDaemonRequests() const;
+
+    // Removes these groups from the client's user settings.
+    Q_INVOKABLE void clearSettings(const QStringList &groups);
+    // The client's settings file as it is on disk, after writing what is pending.
+    Q_INVOKABLE QString settingsFileText() const;
 
     // What the daemon makes of a peer's "splitTunnel" map: the peer crosses the wire as
     // JSON and the real backend reads it, resolving names from hosts (name: [addresses])
@@ -73,5 +90,6 @@ private:
     VendorApiProcess vendorApi;
     QNetworkAccessManager network;
     QList<StallingHttpServer *> stallingServers;
+    std::unique_ptr<FakeServiceDaemon> serviceDaemon;
     QStringList m_openedUrls;
 };

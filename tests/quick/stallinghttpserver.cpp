@@ -3,9 +3,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-StallingHttpServer::StallingHttpServer(int answerAfterMs, QObject *parent)
+StallingHttpServer::StallingHttpServer(int answerAfterMs, int status, const QByteArray &body,
+                                       QObject *parent)
     : QTcpServer(parent)
     , answerAfterMs(answerAfterMs)
+    , status(status)
+    , body(body)
 {
     connect(this, &QTcpServer::newConnection, this, &StallingHttpServer::accept);
 }
@@ -19,12 +22,11 @@ void StallingHttpServer::accept()
         if (answerAfterMs < 0)
             continue;
         const QPointer<QTcpSocket> guarded(socket);
-        QTimer::singleShot(answerAfterMs, this, [guarded] {
+        QTimer::singleShot(answerAfterMs, this, [this, guarded] {
             if (!guarded || guarded->state() != QAbstractSocket::ConnectedState)
                 return;
-            const QByteArray body = R"({"success":true,"data":"late"})";
-            guarded->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                           "Content-Length: " +
+            guarded->write("HTTP/1.1 " + QByteArray::number(status) +
+                           " Answer\r\nContent-Type: application/json\r\nContent-Length: " +
                            QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
                            body);
             guarded->disconnectFromHost();

@@ -5,6 +5,8 @@
 #include <QLocalSocket>
 
 FakeServiceDaemon::FakeServiceDaemon()
+    : previousSocketPath(qgetenv("TARVEX_SERVICE_SOCKET"))
+    , hadSocketPath(qEnvironmentVariableIsSet("TARVEX_SERVICE_SOCKET"))
 {
     const QString path = dir.filePath(QStringLiteral("service.sock"));
     qputenv("TARVEX_SERVICE_SOCKET", path.toUtf8());
@@ -38,7 +40,12 @@ FakeServiceDaemon::~FakeServiceDaemon()
     stop();
     thread.quit();
     thread.wait();
-    qunsetenv("TARVEX_SERVICE_SOCKET");
+    // Back to what the test was started with: a path where nothing listens, not the
+    // system daemon's.
+    if (hadSocketPath)
+        qputenv("TARVEX_SERVICE_SOCKET", previousSocketPath);
+    else
+        qunsetenv("TARVEX_SERVICE_SOCKET");
 }
 
 void FakeServiceDaemon::stop()

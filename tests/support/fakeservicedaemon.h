@@ -12,9 +12,10 @@ class QLocalSocket;
 
 // A stand-in for TarvexVpnService that really listens: a QLocalServer on a temporary
 // path, announced to the client code through TARVEX_SERVICE_SOCKET for the daemon's
-// lifetime. It runs on a thread of its own so that code blocking the test thread in
-// a request (VpnManager's synchronous calls, the backend called directly) still gets
-// its answer. Each command gets the answer scripted for it; every request is recorded.
+// lifetime (the variable's earlier value comes back after). It runs on a thread of its
+// own so that code blocking the test thread in a request (VpnManager's synchronous
+// calls, the backend called directly) still gets its answer. Each command gets the
+// answer scripted for it; every request is recorded.
 class FakeServiceDaemon
 {
 public:
@@ -57,6 +58,8 @@ public:
 private:
     void handle(QLocalSocket *socket, const QByteArray &line);
 
+    QByteArray previousSocketPath;
+    bool hadSocketPath;
     QTemporaryDir dir;
     QThread thread;
     QObject *context = nullptr; // lives in thread; the server hangs off it

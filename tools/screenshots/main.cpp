@@ -6,26 +6,45 @@
 //
 // Every *.qml file of the scene folder (or only the named ones) is loaded into a window
 // of each size (default 430x780 and 360x640) and grabbed into <out>/<scene>-<W>x<H>.png.
-// A scene fails when it does not load, when it prints a warning, or when its picture is
-// a single colour. Exit code: 0 all scenes rendered, 1 a scene failed, 2 bad usage.
+// A scene is an item, shown in a window of its own, or a window (the interface's Main).
+// "VpnManager" is a scripted stand-in whose state a scene sets. A scene with a
+// `hoverAt` point has the pointer rest there before the picture is taken (hover looks,
+// tooltips). A scene fails when it does not load, when it prints a warning, or when its
+// picture is a single colour, unless its root names the warning in `expectedWarnings`
+// (texts each such warning contains: a scene that shows a failure causes one on purpose).
+// "SceneSupport" stands in for the vendor API. Every scene starts from empty settings, in
+// a folder of this run, never the user's own. Exit code: 0 all scenes rendered, 1 a scene
+// failed, 2 bad usage.
 
 #include "cliententry.h"
+#include "scenesupport.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMouseEvent>
+#include <QQmlComponent>
+#include <QQmlContext>
 #include <QQmlEngine>
-#include <QtQml/qqmlextensionplugin.h>
 #include <QQmlError>
-#include <QQuickView>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSettings>
 #include <QSize>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <algorithm>
+#include <memory>
 
 Q_IMPORT_QML_PLUGIN(App_ApiPlugin)
+Q_IMPORT_QML_PLUGIN(App_StoresPlugin)
 
 namespace {
 
@@ -33,6 +52,8 @@ enum ExitCode { Ok = 0, Failed = 1, Usage = 2 };
 
 // Time for animations that start with the scene (popups opening, layouts settling).
 constexpr int settleMs = 300;
+// Time for what a resting pointer brings up: tooltips appear after 450 ms.
+constexpr int hoverMs = 800;
 
 QStringList capturedWarnings;
 QtMessageHandler defaultHandler = nullptr;
@@ -69,25 +90,70 @@ bool isSingleColour(const QImage &image)
     return true;
 }
 
+QString errorText(const QList<QQmlError> &errors)
+{
+    QStringList lines;
+    for (const QQmlError &error : errors)
+        lines.append(error.toString());
+    return lines.join(QStringLiteral("\n  "));
+}
+
+// The pointer moved to point and left there, as the window system would report it.
+void restPointer(QQuickWindow *window, const QPointF &point)
+{
+    QMouseEvent move(QEvent::MouseMove, point, window->mapToGlobal(point), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+    wait(hoverMs);
+}
+
 // Renders one scene at one size; returns the error, empty on success.
 QString renderScene(const QString &scenePath, const QSize &size, const QString &outPath)
 {
     capturedWarnings.clear();
-    QQuickView view;
-    view.engine()->addImportPath(QStringLiteral("qrc:/"));
-    view.setResizeMode(QQuickView::SizeRootObjectToView);
-    view.resize(size);
-    view.setSource(QUrl::fromLocalFile(scenePath));
-    if (view.status() != QQuickView::Ready) {
-        QStringList errors;
-        for (const QQmlError &error : view.errors())
-            errors.append(error.toString());
-        return QStringLiteral("does not load:\n  ") + errors.join(QStringLiteral("\n  "));
-    }
-    view.show();
-    wait(settleMs);
+    QSettings().clear();
+    QQmlEngine engine;
+    // Static modules live in the resources; 6.4 does not look there by itself.
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    QQmlComponent standIn(&engine,
+                          QUrl::fromLocalFile(QStringLiteral(TARVEX_SCRIPTED_VPN_MANAGER)));
+    QObject *vpnManager = standIn.create();
+    if (!vpnManager)
+        return QStringLiteral("has no VpnManager stand-in:\n  ") + errorText(standIn.errors());
+    vpnManager->setParent(&engine);
+    engine.rootContext()->setContextProperty(QStringLiteral("VpnManager"), vpnManager);
+    engine.rootContext()->setContextProperty(QStringLiteral("SceneSupport"),
+                                             new SceneSupport(&engine));
 
-    const QImage image = view.grabWindow();
+    // An item scene goes into this window; destroyed after the scene.
+    std::unique_ptr<QQuickWindow> host;
+    QQmlComponent component(&engine, QUrl::fromLocalFile(scenePath));
+    std::unique_ptr<QObject> scene(component.create());
+    if (!scene)
+        return QStringLiteral("does not load:\n  ") + errorText(component.errors());
+    auto *window = qobject_cast<QQuickWindow *>(scene.get());
+    if (!window) {
+        auto *item = qobject_cast<QQuickItem *>(scene.get());
+        if (!item)
+            return QStringLiteral("is neither an item nor a window");
+        host = std::make_unique<QQuickWindow>();
+        item->setParentItem(host->contentItem());
+        item->setSize(size);
+        window = host.get();
+    }
+    window->resize(size);
+    window->show();
+    wait(settleMs);
+    const QVariant hoverAt = scene->property("hoverAt");
+    if (hoverAt.canConvert<QPointF>() && !hoverAt.isNull())
+        restPointer(window, hoverAt.toPointF());
+
+    const QImage image = window->grabWindow();
+    const QStringList expected = scene->property("expectedWarnings").toStringList();
+    capturedWarnings.removeIf([&expected](const QString &warning) {
+        return std::any_of(expected.cbegin(), expected.cend(),
+                           [&warning](const QString &text) { return warning.contains(text); });
+    });
     if (!capturedWarnings.isEmpty())
         return QStringLiteral("printed warnings:\n  ") +
                capturedWarnings.join(QStringLiteral("\n  "));
@@ -113,6 +179,11 @@ QSize parseSize(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    // Before anything reads where the settings are: scenes clear them.
+    const QTemporaryDir settingsHome;
+    if (!settingsHome.isValid())
+        return Failed;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settingsHome.path()));
     QGuiApplication app(argc, argv);
     ClientEntry::setApplicationIdentity();
 

@@ -73,13 +73,17 @@ Item {
         }
     }
 
+    // A button squeezed below its width gives up its side margins before its label
+    // is cut short; a label that cannot fit anyway keeps them.
     Text {
         id: label
 
+        readonly property real sideMargin: root.width < implicitWidth ? 14 : Math.min(14, (root.width - implicitWidth) / 2)
+
         objectName: "label"
         anchors.fill: parent
-        anchors.leftMargin: 14
-        anchors.rightMargin: 14
+        anchors.leftMargin: sideMargin
+        anchors.rightMargin: sideMargin
         visible: !root.loading
         text: root.text
         color: root.labelColor()

@@ -2,7 +2,9 @@ import QtQuick
 import "../../.."
 
 // A line icon drawn on a 24-unit grid with round caps and joins, scaled to the
-// item's size; the line width is given in pixels, whatever the scale.
+// item's size; the line width is given in pixels, whatever the scale. The buttons'
+// icons ("settings", "edit", anything else a waste bin) and the navigation's
+// ("peers", "addPeer", "splitTunnel", "balance", "profile").
 Canvas {
     id: icon
 
@@ -26,6 +28,7 @@ Canvas {
         ctx.lineWidth = lineWidth / scale;
         ctx.lineCap = "round";
         ctx.lineJoin = "round";
+        const dots = [];
         ctx.beginPath();
         switch (name) {
         case "settings":
@@ -34,10 +37,33 @@ Canvas {
         case "edit":
             drawPencil(ctx);
             break;
+        case "peers":
+            drawList(ctx, dots);
+            break;
+        case "addPeer":
+            drawPlusInCircle(ctx);
+            break;
+        case "splitTunnel":
+            drawFork(ctx);
+            break;
+        case "balance":
+            drawWallet(ctx, dots);
+            break;
+        case "profile":
+            drawPerson(ctx);
+            break;
         default:
             drawBin(ctx);
         }
         ctx.stroke();
+        // Dots are filled, as wide as a line: a stroked tiny circle draws a ring.
+        if (dots.length > 0) {
+            ctx.fillStyle = color;
+            ctx.beginPath();
+            for (const dot of dots)
+                circle(ctx, dot.x, dot.y, ctx.lineWidth * 0.55);
+            ctx.fill();
+        }
     }
 
     function drawGear(ctx) {
@@ -81,5 +107,61 @@ Canvas {
         ctx.lineTo(10, 16);
         ctx.moveTo(14, 11);
         ctx.lineTo(14, 16);
+    }
+
+    // A closed circle as its own sub-path, so that nothing joins it to the last point.
+    function circle(ctx, x, y, r) {
+        ctx.moveTo(x + r, y);
+        ctx.arc(x, y, r, 0, 2 * Math.PI, false);
+    }
+
+    // three lines, each with a dot before it
+    function drawList(ctx, dots) {
+        for (const y of [6, 12, 18]) {
+            dots.push(Qt.point(4.5, y));
+            ctx.moveTo(9, y);
+            ctx.lineTo(20, y);
+        }
+    }
+
+    function drawPlusInCircle(ctx) {
+        circle(ctx, 12, 12, 9);
+        ctx.moveTo(12, 8);
+        ctx.lineTo(12, 16);
+        ctx.moveTo(8, 12);
+        ctx.lineTo(16, 12);
+    }
+
+    // one stem splitting into two arrows
+    function drawFork(ctx) {
+        ctx.moveTo(12, 21);
+        ctx.lineTo(12, 12);
+        ctx.lineTo(5, 5);
+        ctx.moveTo(12, 12);
+        ctx.lineTo(19, 5);
+        ctx.moveTo(5, 10);
+        ctx.lineTo(5, 5);
+        ctx.lineTo(10, 5);
+        ctx.moveTo(14, 5);
+        ctx.lineTo(19, 5);
+        ctx.lineTo(19, 10);
+    }
+
+    // a body with a flap over the top and a clasp on the right
+    function drawWallet(ctx, dots) {
+        ctx.roundedRect(3, 7, 18, 13, 2.5, 2.5);
+        ctx.moveTo(5, 7);
+        ctx.lineTo(15, 3.5);
+        ctx.lineTo(16.5, 7);
+        ctx.roundedRect(14.5, 11, 6.5, 5, 1.5, 1.5);
+        dots.push(Qt.point(17.5, 13.5));
+    }
+
+    // a head over the curve of the shoulders
+    function drawPerson(ctx) {
+        circle(ctx, 12, 8, 4);
+        ctx.moveTo(4, 21);
+        ctx.bezierCurveTo(4, 16.5, 7.5, 14, 12, 14);
+        ctx.bezierCurveTo(16.5, 14, 20, 16.5, 20, 21);
     }
 }

@@ -44,12 +44,21 @@ FocusScope {
         objectName: "card"
         anchors.centerIn: parent
         width: root.text === "" ? 72
-             : Math.max(72, Math.min(message.implicitWidth + 2 * padding, maximumWidth))
+             : Math.max(72, Math.min(Math.ceil(textWidth.advanceWidth) + 2 * padding, maximumWidth))
         height: root.text === "" ? 72 : padding + spinner.height + 14 + message.height + padding
         radius: Themes.radiusLarge
         color: Themes.surface
         border.width: 1
         border.color: Themes.border
+
+        // The text's width on one line, measured apart: the wrapped text's own
+        // implicit width follows the width given to it, which follows the card's.
+        TextMetrics {
+            id: textWidth
+
+            font: message.font
+            text: root.text
+        }
 
         Spinner {
             id: spinner

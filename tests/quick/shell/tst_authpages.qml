@@ -1,0 +1,165 @@
+import QtQuick
+import QtTest
+import App.Stores
+import "qrc:/vpn-client"
+
+// The account forms in the window, against the real local vendor API: what Return and
+// editing do in every field, the check boxes, and the journeys a person takes through
+// registration, verification, signing out and in, and a password reset.
+ShellTestCase {
+    name: "AuthPages"
+
+    // Opens a form as a person would; "verify" signs in an unverified account first.
+    function open(page) {
+        if (page === "login")
+            return;
+        if (page === "register")
+            click("registerButton");
+        if (page === "forgot" || page === "reset")
+            click("forgotButton");
+        if (page === "reset")
+            click("resetButton");
+        if (page === "verify")
+            signIn(newAccount(true).email);
+        // what a person sees: the form laid out, as on the screen
+        waitForRendering(window.contentItem);
+    }
+
+    // Every row is refused by the server, so the form shows an error afterwards.
+    function test_returnSubmitsAndEditingClearsTheError_data() {
+        const rows = [];
+        const forms = [
+            { page: "login", request: "auth/login", fill: { emailField: "", passwordField: "wrong password" }, error: "Неверный email или пароль" },
+            { page: "register", request: "auth/register", fill: { nameField: "Anna", emailField: "", passwordField: password, confirmationField: "another password" }, agree: true },
+            { page: "forgot", request: "auth/forgot-password", fill: { emailField: "not an address" }, error: "Введите корректный email" },
+            { page: "reset", request: "auth/reset-password", fill: { emailField: "nobody@example.com", tokenField: "bad", passwordField: password, confirmationField: password }, error: "Ссылка для сброса пароля недействительна или устарела" },
+            { page: "verify", request: "auth/email/verify", fill: { codeField: "000000" }, error: "Неверный код подтверждения" }
+        ];
+        for (const form of forms) {
+            for (const field of Object.keys(form.fill))
+                rows.push(Object.assign({ "tag": `${form.page}, ${field}`, "field": field }, form));
+        }
+        return rows;
+    }
+
+    function test_returnSubmitsAndEditingClearsTheError(data) {
+        open(data.page);
+        const account = data.page === "login" ? newAccount() : null;
+        for (const field of Object.keys(data.fill))
+            type(field, data.fill[field] || (account ? account.email : `new${accounts}@example.com`));
+        if (data.agree)
+            tick("agreementBox");
+        type(data.field, "");
+        TestSupport.clearRequestLog();
+        keyClick(Qt.Key_Return);
+        tryVerify(() => !AuthStore.loading && item("error").visible, 10000, "the refusal is shown");
+        compare(received(), ["POST /api/v1/" + data.request]);
+        if (data.error)
+            compare(item("error").text, data.error);
+
+        // the focus is back in the field: typing goes on where it stopped
+        const typed = findChild(item(data.field), "input").text;
+        keyClick(Qt.Key_End);
+        keyClick("x");
+        compare(findChild(item(data.field), "input").text, typed + "x");
+        compare([item("error").visible, AuthStore.error], [false, ""]);
+    }
+
+    function test_checkBoxes_data() {
+        return [
+            { tag: "remember me starts checked", page: "login", box: "rememberBox", checked: true },
+            { tag: "agreement starts unchecked", page: "register", box: "agreementBox", checked: false },
+            { tag: "ticking the agreement clears the texts", page: "register", box: "agreementBox", click: "box", checked: true },
+            { tag: "offer link", page: "register", box: "agreementBox", click: Themes.offerUrl, checked: false },
+            { tag: "privacy policy link", page: "register", box: "agreementBox", click: Themes.privacyPolicyUrl, checked: false }
+        ];
+    }
+
+    function test_checkBoxes(data) {
+        open(data.page);
+        const box = item(data.box);
+        AuthStore.error = "ошибка";
+        if (data.click === "box") {
+            mouseClick(findChild(box, "box"));
+            compare(AuthStore.error, "");
+        } else if (data.click) {
+            const point = linkPoint(findChild(box, "label"), data.click);
+            mouseClick(findChild(box, "label"), point.x, point.y);
+            compare(TestSupport.openedUrls, [data.click]);
+        }
+        compare(box.checked, data.checked);
+    }
+
+    // Somewhere on the label where the link is.
+    function linkPoint(label, url) {
+        for (let y = 2; y < label.height; y += 4) {
+            for (let x = 2; x < label.width; x += 4) {
+                if (label.linkAt(x, y) === url)
+                    return Qt.point(x, y);
+            }
+        }
+        fail(`no link to ${url} in "${label.text}"`);
+    }
+
+    function test_registerVerifySignOutAndIn() {
+        const email = "journey@example.com";
+        click("registerButton");
+        type("nameField", "Anna");
+        type("emailField", email);
+        type("passwordField", password);
+        type("confirmationField", password);
+        tick("agreementBox");
+        click("submitButton");
+        waitForPage("verifyEmailPage");
+        compare(item("message").text, "Аккаунт создан. Код подтверждения отправлен на email");
+
+        click("resendButton");
+        tryVerify(() => TestSupport.outbox(email).length === 2, 10000, "a second code");
+        type("codeField", TestSupport.outbox(email)[1].code);
+        keyClick(Qt.Key_Return);
+        waitForPage("peersPage");
+        compare(item("account").text, "Anna · 0,00 ₽");
+
+        click("logoutButton");
+        waitForPage("loginPage");
+        signIn(email);
+        waitForPage("peersPage");
+        compare(storedAuth.value("token"), AuthStore.token, "remembered, as the box said");
+    }
+
+    function test_rememberChoiceReachesTheSettings_data() {
+        return [
+            { tag: "kept", untick: false, stored: true },
+            { tag: "forgotten", untick: true, stored: false }
+        ];
+    }
+
+    function test_rememberChoiceReachesTheSettings(data) {
+        const account = newAccount();
+        if (data.untick)
+            tick("rememberBox");
+        signIn(account.email);
+        compare(storedAuth.value("token") === AuthStore.token, data.stored);
+    }
+
+    function test_resetPasswordThenSignIn() {
+        const account = newAccount();
+        const newPassword = "a brand new passphrase";
+        click("forgotButton");
+        type("emailField", account.email);
+        click("submitButton");
+        tryVerify(() => !AuthStore.loading && item("message").visible, 10000);
+        compare(item("message").text, "Ссылка для сброса пароля отправлена");
+
+        click("resetButton");
+        type("emailField", account.email);
+        type("tokenField", TestSupport.outbox(account.email).filter(mail => mail.kind === "password-reset")[0].token);
+        type("passwordField", newPassword);
+        type("confirmationField", newPassword);
+        click("submitButton");
+        waitForPage("loginPage");
+        compare(item("message").text, "Пароль обновлен");
+        signIn(account.email, newPassword);
+        waitForPage("peersPage");
+    }
+}

@@ -1,0 +1,4 @@
+import "common"
+
+// The sign-in form as the program opens.
+ShellScene {}

@@ -1,0 +1,6 @@
+import "common"
+
+// The registration form.
+ShellScene {
+    guestPage: "register"
+}

@@ -1,0 +1,6 @@
+import "common"
+
+// The password-reset form.
+ShellScene {
+    guestPage: "reset"
+}
