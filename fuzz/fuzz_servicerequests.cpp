@@ -17,7 +17,7 @@
 #include <QThread>
 
 #include <memory>
-#include <vector>
+#include <deque>
 
 namespace {
 
@@ -288,7 +288,8 @@ private:
     QString path;
     FuzzBackend *backend = nullptr;
     std::unique_ptr<MacVpnServiceServer> server;
-    std::vector<Client> clients;
+    // A deque: a client opened during a connect must not move the ones being written to.
+    std::deque<Client> clients;
     int nesting = 0;
 };
 
