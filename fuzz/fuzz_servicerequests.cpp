@@ -64,7 +64,7 @@ public:
         server = std::make_unique<MacVpnServiceServer>(std::move(fake));
         server->setMaxRequestBytes(input.flag() ? MacVpnServiceServer::DefaultMaxRequestBytes
                                                 : input.number(0, 512));
-        server->setRequestTimeoutMs(input.number(0, 4));
+        server->setRequestTimeoutMs(input.number(0, 1));
         server->setConnectionLimits(input.number(1, 8), input.number(1, 8));
         server->setMaxBufferedBytes(input.flag() ? MacVpnServiceServer::DefaultMaxBufferedBytes
                                                  : input.number(0, 4096));
@@ -124,7 +124,7 @@ private:
                 break;
             case 10:
                 // Long enough for the request timers (a few milliseconds here) to expire.
-                waitUs(input.number(0, 3000));
+                waitUs(input.number(0, 1000));
                 break;
             default:
                 settle();
