@@ -6,15 +6,8 @@
 #
 #   bench/connect-cycles.sh [-n CYCLES] [--build DIR]     (default: 50 cycles, build/)
 #
-# The daemon's own overhead is its connect time minus the time its child programs take.
-# Both come from the daemon's log, stamped by Qt (QT_MESSAGE_PATTERN "%{time process}",
-# millisecond resolution): the connect time runs from the "client connected" line of the
-# connect request to its "response =" line, and the children's time is the sum of the spans the backend logs
-# around every outside program: each system command ("runCommand" .. "command
-# finished"), the tunnel program's start until its interface answers ("start process" ..
-# "tunnel interface") and the UAPI exchange ("uapiCommand" .. "uapiCommand finished").
-# What remains is the daemon's own work: reading and answering the request, parsing,
-# logging, host lookups, rewriting /etc/hosts.
+# The daemon's own overhead is its connect time minus the time its child programs take,
+# both from the daemon's own log (bench/connect-spans.awk).
 set -Eeuo pipefail
 
 cycles=50
@@ -97,20 +90,8 @@ $(((end - middle) / 1000)).$(((end - middle) % 1000 / 100))" >>"$work/times"
     echo
     printf '%-44s %9s %9s\n' "" median worst
     # Per connect from the daemon's log: its time, its children's time, its own overhead.
-    tail -n "+$((warmup_lines + 1))" "$work/daemon.log" | awk '
-        function stamp() { return $1 * 1000 }
-        /\[MacVpnServiceServer\] client connected/ { accepted = stamp() }
-        /\[MacVpnServiceServer\] request = / { connect = index($0, "\\\"command\\\":\\\"connect\\\"") > 0
-                                               if (connect) { begin = accepted; children = 0 } }
-        !connect { next }
-        /\[MacVpnBackend\] runCommand / || /\[MacVpnBackend\] start process / ||
-        /\[MacVpnBackend\] uapiCommand interface=/ { child = stamp() }
-        /\[MacVpnBackend\] command finished / || /\[MacVpnBackend\] tunnel interface / ||
-        /\[MacVpnBackend\] uapiCommand finished / { children += stamp() - child }
-        /\[MacVpnServiceServer\] response = / { total = stamp() - begin
-                                                print total, children, total - children
-                                                connect = 0 }
-    ' >"$work/daemon-times"
+    tail -n "+$((warmup_lines + 1))" "$work/daemon.log" \
+        | awk -f "$repo/bench/connect-spans.awk" >"$work/daemon-times"
     [[ $(wc -l <"$work/daemon-times") == "$cycles" ]] \
         || { echo "the daemon log has $(wc -l <"$work/daemon-times") connects, not $cycles"; exit 1; }
 

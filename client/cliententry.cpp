@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QUrl>
 
 void ClientEntry::setApplicationIdentity()
 {
@@ -24,4 +25,13 @@ void ClientEntry::prepareEngine(QQmlApplicationEngine &engine, VpnManager *manag
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreationFailed, &engine,
         [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
+}
+
+void ClientEntry::loadWindow(QQmlApplicationEngine &engine)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    engine.loadFromModule(QStringLiteral("vpn-client"), QStringLiteral("Main"));
+#else
+    engine.load(QUrl(QStringLiteral("qrc:/vpn-client/Main.qml")));
+#endif
 }

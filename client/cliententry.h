@@ -17,4 +17,7 @@ public:
     // Publishes the manager as "VpnManager" and ends the event loop with -1 when the
     // root component cannot be created. Call before loading anything.
     static void prepareEngine(QQmlApplicationEngine &engine, VpnManager *manager);
+
+    // Loads the window, the module's Main, into a prepared engine.
+    static void loadWindow(QQmlApplicationEngine &engine);
 };

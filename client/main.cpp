@@ -27,10 +27,6 @@ int main(int argc, char *argv[])
     VpnManager manager;
     QQmlApplicationEngine engine;
     ClientEntry::prepareEngine(engine, &manager);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-    engine.loadFromModule(QStringLiteral("vpn-client"), QStringLiteral("Main"));
-#else
-    engine.load(QUrl(QStringLiteral("qrc:/vpn-client/Main.qml")));
-#endif
+    ClientEntry::loadWindow(engine);
     return app.exec();
 }

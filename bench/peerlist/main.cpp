@@ -160,7 +160,7 @@ int main(int argc, char *argv[])
     VpnManager manager;
     QQmlApplicationEngine engine;
     ClientEntry::prepareEngine(engine, &manager);
-    engine.load(QUrl(QStringLiteral("qrc:/vpn-client/Main.qml")));
+    ClientEntry::loadWindow(engine);
     if (engine.rootObjects().isEmpty())
         return 1;
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());

@@ -98,11 +98,7 @@ int main(int argc, char *argv[])
                 Qt::QueuedConnection);
         });
     QTimer::singleShot(noFrameMs, &app, &QCoreApplication::quit);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
-    engine.loadFromModule(QStringLiteral("vpn-client"), QStringLiteral("Main"));
-#else
-    engine.load(QUrl(QStringLiteral("qrc:/vpn-client/Main.qml")));
-#endif
+    ClientEntry::loadWindow(engine);
     app.exec();
 
     QTextStream out(stdout);

@@ -163,6 +163,38 @@ expect_no_daemon_log() {
     ! grep -qF -- "$1" <<<"$(daemon_log_since_snapshot)" || fail "daemon log has a line with: $1"
 }
 
+# --- the local vendor API and the client ----------------------------------------------
+
+vendor_api_root=""
+
+# start_vendor_api: tarvex-vendor-api (TARVEX_E2E_VENDOR_API) on a free port of the
+# sandbox's loopback with a fresh data folder; vendor_api_root is its root URL.
+start_vendor_api() {
+    local data=$WORK/vendor-api attempt
+    rm -rf "$data"
+    : >"$WORK/vendor-api.out"
+    "${TARVEX_E2E_VENDOR_API:?TARVEX_E2E_VENDOR_API is not set}" --port 0 --data "$data" \
+        --cheap-password-hashing >"$WORK/vendor-api.out" 2>"$WORK/vendor-api.log" &
+    local pid=$!
+    for attempt in $(seq 100); do
+        vendor_api_root=$(sed -n 's/^listening on //p' "$WORK/vendor-api.out")
+        [[ -z $vendor_api_root ]] || return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    fail "the vendor API did not start (attempt $attempt): $(cat "$WORK/vendor-api.log")"
+    return 1
+}
+
+# run_client PROGRAM ARG...: a client offscreen on the vendor API and the daemon, its
+# settings in $WORK/client from run to run; the Qt Quick Test runner (TARVEX_E2E_QUICK)
+# makes the client's own VpnManager. client_output holds what it printed.
+run_client() {
+    client_output=$(QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$WORK/client \
+        TARVEX_QUICK_REAL_VPN_MANAGER=1 TARVEX_API_URL="$vendor_api_root/api/v1" \
+        TARVEX_WEBSITE_URL="$vendor_api_root" "$@" 2>&1)
+}
+
 # --- tarvexctl --------------------------------------------------------------------------
 
 # ctl ARG...: runs tarvexctl; ctl_output and ctl_status hold what it printed and returned.

@@ -153,6 +153,7 @@ private:
     void recordRequest(const QHttpServerRequest &httpRequest, const Request &request);
     Reply requestLogReply(const QHttpServerRequest &httpRequest);
     Reply outboxReply(const QHttpServerRequest &httpRequest);
+    Reply serverPeersReply(const QHttpServerRequest &httpRequest);
     static Reply chosenReply(const QHttpServerRequest &httpRequest);
     Reply topUpPage(const QHttpServerRequest &httpRequest, const QString &token);
     static Reply page(int status, const QString &title, const QString &content);

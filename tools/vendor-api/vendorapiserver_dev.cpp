@@ -40,6 +40,8 @@ VendorApiServer::Reply VendorApiServer::dispatchDevelopment(const QHttpServerReq
         return requestLogReply(httpRequest);
     if (path == QLatin1String("/dev/outbox"))
         return outboxReply(httpRequest);
+    if (path == QLatin1String("/dev/peers"))
+        return serverPeersReply(httpRequest);
     if (path == QLatin1String("/dev/reply"))
         return chosenReply(httpRequest);
     if (path.startsWith(QLatin1String("/topup/")))
@@ -86,6 +88,23 @@ VendorApiServer::Reply VendorApiServer::outboxReply(const QHttpServerRequest &ht
     const QString email =
         httpRequest.query().queryItemValue(QStringLiteral("email"), QUrl::FullyDecoded);
     return success(QString(), database.outbox(email.trimmed().toLower()));
+}
+
+// What a real vendor's provisioning tells each of its servers: the peers it must accept.
+// The development stack hands this to the sandbox's live WireGuard server.
+VendorApiServer::Reply VendorApiServer::serverPeersReply(const QHttpServerRequest &httpRequest)
+{
+    const QString serverId =
+        httpRequest.query().queryItemValue(QStringLiteral("server"), QUrl::FullyDecoded);
+    if (serverId.isEmpty())
+        return failure(400, tr("Укажите server"));
+    QJsonArray peers;
+    for (const VendorDatabase::Peer &peer : database.peersOnServer(serverId)) {
+        peers.append(QJsonObject{{QStringLiteral("id"), peer.id},
+                                 {QStringLiteral("public_key"), peer.publicKey},
+                                 {QStringLiteral("address"), peer.address}});
+    }
+    return success(QString(), peers);
 }
 
 VendorApiServer::Reply VendorApiServer::chosenReply(const QHttpServerRequest &httpRequest)

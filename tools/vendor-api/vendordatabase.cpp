@@ -253,9 +253,20 @@ bool VendorDatabase::deleteSecret(SecretKind kind, qint64 userId)
 
 QList<VendorDatabase::Peer> VendorDatabase::peersOf(qint64 userId)
 {
+    return peersWhere(QStringLiteral("user_id = ?"), userId);
+}
+
+QList<VendorDatabase::Peer> VendorDatabase::peersOnServer(const QString &serverId)
+{
+    return peersWhere(QStringLiteral("server_id = ?"), serverId);
+}
+
+QList<VendorDatabase::Peer> VendorDatabase::peersWhere(const QString &condition,
+                                                       const QVariant &value)
+{
     QList<Peer> peers;
     QSqlQuery query(QSqlDatabase::database(connectionName));
-    if (run(query, PeerColumns + QStringLiteral("WHERE user_id = ? ORDER BY id"), {userId})) {
+    if (run(query, PeerColumns + QStringLiteral("WHERE %1 ORDER BY id").arg(condition), {value})) {
         while (query.next())
             peers.append(peerFrom(query));
     }

@@ -94,6 +94,8 @@ public:
     std::optional<qint64> addPeer(const Peer &peer);
     bool renamePeer(qint64 userId, qint64 peerId, const QString &name);
     bool deletePeer(qint64 userId, qint64 peerId);
+    // Every account's peers on one server, as the server itself must know them.
+    QList<Peer> peersOnServer(const QString &serverId);
     QSet<QString> usedAddresses(const QString &serverId);
     QHash<QString, int> peerCountByServer();
 
@@ -110,6 +112,7 @@ private:
     bool run(QSqlQuery &query, const QString &sql, const QVariantList &values = {});
     bool execute(const QString &sql, const QVariantList &values = {});
     std::optional<User> userWhere(const QString &condition, const QVariant &value);
+    QList<Peer> peersWhere(const QString &condition, const QVariant &value);
 
     QString connectionName;
     QString error;
