@@ -5,6 +5,7 @@
 #include "tarvexlogging.h"
 #include "vpnconfigparser.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 namespace {
@@ -13,8 +14,10 @@ namespace {
 constexpr int WorkerStopWaitMs = 1000;
 } // namespace
 
-AmneziaConnector::AmneziaConnector(QObject *parent)
+AmneziaConnector::AmneziaConnector(const Variant &variant, QObject *parent)
     : VpnConnector(parent)
+    , variant(variant)
+    , logPrefix('[' + QByteArray(variant.className) + ']')
 {}
 
 AmneziaConnector::~AmneziaConnector()
@@ -22,10 +25,20 @@ AmneziaConnector::~AmneziaConnector()
     clearBackend();
 }
 
+QString AmneziaConnector::protocol() const
+{
+    return QLatin1String(variant.protocol);
+}
+
 bool AmneziaConnector::canHandle(const QVariantMap &peer) const
 {
     // Exact on purpose: the factory trims, the connector does not.
     return peer.value(QStringLiteral("protocol")).toString() == protocol();
+}
+
+bool AmneziaConnector::acceptsConfiguration(const ParsedVpnConfig &config) const
+{
+    return variant.accepts(config);
 }
 
 QString AmneziaConnector::lastError() const
@@ -36,7 +49,7 @@ QString AmneziaConnector::lastError() const
 void AmneziaConnector::connectPeer(const QVariantMap &peer)
 {
     if (!canHandle(peer)) {
-        fail(unsupportedProtocolText());
+        fail(translated(variant.unsupportedProtocol));
         return;
     }
 
@@ -46,7 +59,7 @@ void AmneziaConnector::connectPeer(const QVariantMap &peer)
         return;
     }
     if (!acceptsConfiguration(parsed.config)) {
-        fail(wrongConfigurationText());
+        fail(translated(variant.wrongConfiguration));
         return;
     }
 
@@ -106,7 +119,7 @@ void AmneziaConnector::setBackend(PlatformVpnBackend *newBackend, QThread *newTh
     });
     connect(backend, &PlatformVpnBackend::errorOccurred, this, [this](const QString &error) {
         // Backend and thread stay: a later disconnect must still reach the daemon.
-        qCWarning(lcTarvexClient) << logPrefix() << "backend error:" << error;
+        qCWarning(lcTarvexClient) << logPrefix.constData() << "backend error:" << error;
         lastErrorText = error;
         emit errorOccurred(lastErrorText);
     });
@@ -131,7 +144,6 @@ void AmneziaConnector::clearBackend()
         // A request is still running (a connect may wait a minute for the daemon); the
         // interface must not freeze for it. The thread goes on alone and is deleted once
         // it has finished, the backend with it.
-        // Also reached from the destructor, where logPrefix() is no longer there.
         qCWarning(lcTarvexClient) << "[AmneziaConnector] worker still busy; released unfinished";
         oldThread->setParent(nullptr);
         connect(oldThread, &QThread::finished, oldThread, &QObject::deleteLater);
@@ -146,8 +158,13 @@ void AmneziaConnector::fail(const QString &error, const char *what)
 {
     lastErrorText = error;
     if (what)
-        qCWarning(lcTarvexClient) << logPrefix() << what << lastErrorText;
+        qCWarning(lcTarvexClient) << logPrefix.constData() << what << lastErrorText;
     else
-        qCWarning(lcTarvexClient) << logPrefix() << lastErrorText;
+        qCWarning(lcTarvexClient) << logPrefix.constData() << lastErrorText;
     emit errorOccurred(lastErrorText);
+}
+
+QString AmneziaConnector::translated(const char *text) const
+{
+    return QCoreApplication::translate(variant.className, text);
 }

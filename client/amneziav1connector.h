@@ -9,12 +9,4 @@ class AmneziaV1Connector : public AmneziaConnector
 
 public:
     explicit AmneziaV1Connector(QObject *parent = nullptr);
-
-    QString protocol() const override;
-
-protected:
-    const char *logPrefix() const override;
-    QString unsupportedProtocolText() const override;
-    QString wrongConfigurationText() const override;
-    bool acceptsConfiguration(const ParsedVpnConfig &config) const override;
 };

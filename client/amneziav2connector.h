@@ -10,12 +10,4 @@ class AmneziaV2Connector : public AmneziaConnector
 
 public:
     explicit AmneziaV2Connector(QObject *parent = nullptr);
-
-    QString protocol() const override;
-
-protected:
-    const char *logPrefix() const override;
-    QString unsupportedProtocolText() const override;
-    QString wrongConfigurationText() const override;
-    bool acceptsConfiguration(const ParsedVpnConfig &config) const override;
 };

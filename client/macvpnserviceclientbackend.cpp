@@ -1,6 +1,7 @@
 #include "macvpnserviceclientbackend.h"
 
 #include "peercredentials.h"
+#include "secretmasker.h"
 #include "tarvexlogging.h"
 #include "vpnserviceprotocol.h"
 
@@ -19,21 +20,11 @@ const QString CommandKey = QStringLiteral("command");
 const QString ConfigKey = QStringLiteral("config");
 const QString PeerKey = QStringLiteral("peer");
 
-// Requests and replies carry the vpn:// configuration and the parsed tunnel keys
-// (private and pre-shared keys) under "config", also inside the peer: the log shows
-// everything else, never those.
-QString redactedForLog(QJsonObject message)
+// Requests and replies carry the vpn:// configuration and the parsed tunnel keys.
+QString loggable(const QJsonObject &message)
 {
-    const QString hidden = QStringLiteral("<hidden>");
-    if (message.contains(ConfigKey))
-        message.insert(ConfigKey, hidden);
-    if (message.value(PeerKey).isObject()) {
-        QJsonObject peer = message.value(PeerKey).toObject();
-        if (peer.contains(ConfigKey))
-            peer.insert(ConfigKey, hidden);
-        message.insert(PeerKey, peer);
-    }
-    return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    return SecretMasker::mask(
+        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }
 
 // Why the socket did not connect, in words a person can act on; Qt's own texts
@@ -72,20 +63,10 @@ QString readFailureText(const QString &readError, int timeoutMs)
 } // namespace
 
 MacVpnServiceClientBackend::MacVpnServiceClientBackend(QObject *parent)
-    : PlatformVpnBackend(parent)
+    : PlatformVpnBackend("[MacVpnServiceClientBackend]", lcTarvexClient, parent)
 {}
 
 MacVpnServiceClientBackend::~MacVpnServiceClientBackend() = default;
-
-PlatformVpnBackend::Status MacVpnServiceClientBackend::status() const
-{
-    return currentStatus;
-}
-
-QString MacVpnServiceClientBackend::lastError() const
-{
-    return lastErrorText;
-}
 
 void MacVpnServiceClientBackend::connectVpn(const ParsedVpnConfig &config)
 {
@@ -166,7 +147,7 @@ bool MacVpnServiceClientBackend::refreshStatus(QVariantMap *peerOut)
     // error (without errorOccurred: the query itself succeeded) so the interface can
     // show why. It is stored before the status so statusChanged observers see it.
     if (reported == Error)
-        lastErrorText = reply.value(QStringLiteral("error")).toString();
+        setLastErrorText(reply.value(QStringLiteral("error")).toString());
     setStatus(reported);
 
     const QJsonValue peer = reply.value(PeerKey);
@@ -209,7 +190,7 @@ bool MacVpnServiceClientBackend::sendRequest(const QJsonObject &request, QJsonOb
 
     const QByteArray bytes = VpnServiceProtocol::encodeMessage(request);
     qCInfo(lcTarvexClient).noquote()
-        << "[MacVpnServiceClientBackend] request =" << redactedForLog(request);
+        << "[MacVpnServiceClientBackend] request =" << loggable(request);
 
     socket.write(bytes);
     if (!socket.waitForBytesWritten(WriteTimeoutMs)) {
@@ -232,7 +213,7 @@ bool MacVpnServiceClientBackend::sendRequest(const QJsonObject &request, QJsonOb
         return false;
     }
     qCInfo(lcTarvexClient).noquote()
-        << "[MacVpnServiceClientBackend] response =" << redactedForLog(reply);
+        << "[MacVpnServiceClientBackend] response =" << loggable(reply);
     if (response)
         *response = reply;
     return true;
@@ -246,25 +227,6 @@ int MacVpnServiceClientBackend::replyTimeoutMs() const
 bool MacVpnServiceClientBackend::trustsServiceUser(uint uid) const
 {
     return uid == 0 || uid == uint(::getuid());
-}
-
-void MacVpnServiceClientBackend::setError(const QString &error)
-{
-    lastErrorText = error;
-    if (lastErrorText.isEmpty())
-        return;
-    qCWarning(lcTarvexClient) << "[MacVpnServiceClientBackend] error:" << lastErrorText;
-    setStatus(Error);
-    emit errorOccurred(lastErrorText);
-}
-
-void MacVpnServiceClientBackend::setStatus(Status status)
-{
-    if (status == currentStatus)
-        return;
-    currentStatus = status;
-    qCInfo(lcTarvexClient) << "[MacVpnServiceClientBackend] status changed" << status;
-    emit statusChanged(status);
 }
 
 QString MacVpnServiceClientBackend::replyError(const QJsonObject &reply, const QString &fallback)

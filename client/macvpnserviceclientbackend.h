@@ -17,8 +17,6 @@ public:
     explicit MacVpnServiceClientBackend(QObject *parent = nullptr);
     ~MacVpnServiceClientBackend() override;
 
-    Status status() const override;
-    QString lastError() const override;
     void connectVpn(const ParsedVpnConfig &config) override;
     void connectVpn(const ParsedVpnConfig &config, const QVariantMap &peer) override;
     void disconnectVpn() override;
@@ -37,12 +35,7 @@ protected:
     virtual bool trustsServiceUser(uint uid) const;
 
 private:
-    void setError(const QString &error);
-    void setStatus(Status status);
     // The reply's "error" when it is a non-empty string, else the operation's own text,
     // so that a failure never reaches the user without a reason.
     static QString replyError(const QJsonObject &reply, const QString &fallback);
-
-    Status currentStatus = Disconnected;
-    QString lastErrorText;
 };

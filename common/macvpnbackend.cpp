@@ -1,10 +1,12 @@
 #include "macvpnbackend.h"
 
 #include "configvaluevalidator.h"
+#include "secretmasker.h"
 #include "tarvexlogging.h"
+#include "uapirequest.h"
 
 MacVpnBackend::MacVpnBackend(QObject *parent)
-    : PlatformVpnBackend(parent)
+    : PlatformVpnBackend("[MacVpnBackend]", lcTarvexBackend, parent)
 {
     connect(&tunnelProcess, &QProcess::started, this, &MacVpnBackend::recordTunnelPid);
     connect(&tunnelProcess, &QProcess::finished, this, &MacVpnBackend::handleTunnelFinished);
@@ -15,18 +17,13 @@ MacVpnBackend::~MacVpnBackend()
     // Every way into Disconnected runs cleanup() first, so a backend that is
     // Disconnected has nothing left to undo; skipping it spares an idle daemon's
     // shutdown the resolver-cache flush.
-    if (currentStatus != Disconnected)
+    if (status() != Disconnected)
         cleanup();
 }
 
-PlatformVpnBackend::Status MacVpnBackend::status() const
+void MacVpnBackend::setTimeouts(const Timeouts &newTimeouts)
 {
-    return currentStatus;
-}
-
-QString MacVpnBackend::lastError() const
-{
-    return lastErrorText;
+    timeouts = newTimeouts;
 }
 
 bool MacVpnBackend::systemChangesAllowed()
@@ -36,25 +33,6 @@ bool MacVpnBackend::systemChangesAllowed()
 #else
     return qEnvironmentVariable("TARVEX_SANDBOX") == QLatin1String("1");
 #endif
-}
-
-void MacVpnBackend::setStatus(Status status)
-{
-    if (status == currentStatus)
-        return;
-    currentStatus = status;
-    qCInfo(lcTarvexBackend) << "[MacVpnBackend] status changed" << status;
-    emit statusChanged(status);
-}
-
-void MacVpnBackend::setError(const QString &error)
-{
-    lastErrorText = error;
-    if (lastErrorText.isEmpty())
-        return;
-    qCWarning(lcTarvexBackend) << "[MacVpnBackend] error:" << lastErrorText;
-    setStatus(Error);
-    emit errorOccurred(lastErrorText);
 }
 
 void MacVpnBackend::connectVpn(const ParsedVpnConfig &config)
@@ -68,7 +46,7 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
         << "[MacVpnBackend] connectVpn start container=" << requested.container
         << " protocol=" << requested.protocolName << " host=" << endpointHost(requested);
 
-    splitSettings = splitTunnelFromPeer(peer);
+    splitSettings = SplitTunnelSettings::fromPeer(peer);
     setError(QString());
     setStatus(Connecting);
 
@@ -119,7 +97,7 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
     if (!recordTunnel(tunnelBinary))
         return;
     if (!startTunnelProcess()) {
-        qCWarning(lcTarvexBackend) << "[MacVpnBackend] startTunnelProcess failed" << lastErrorText;
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] startTunnelProcess failed" << lastError();
         cleanup();
         return;
     }
@@ -130,10 +108,10 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
 
     const QString request = uapiSetConfig(config);
     qCInfo(lcTarvexBackend).noquote() << "[MacVpnBackend] uapi set config command =\n"
-                                      << uapiLogText(request);
+                                      << SecretMasker::mask(request);
     const QString reply = uapiCommand(request);
     qCInfo(lcTarvexBackend).noquote() << "[MacVpnBackend] uapi reply =\n" << reply;
-    const int error = uapiErrno(reply);
+    const int error = UapiRequest::replyErrno(reply);
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] uapi reply errno" << error;
     if (error != 0) {
         cleanup();
@@ -142,19 +120,19 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
     }
 
     if (!configureInterface(config)) {
-        qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureInterface failed" << lastErrorText;
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureInterface failed" << lastError();
         cleanup();
         return;
     }
 
     lookupDeadline.setRemainingTime(LookupBudgetMs);
     if (!configureRoutes(config)) {
-        qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureRoutes failed" << lastErrorText;
+        qCWarning(lcTarvexBackend) << "[MacVpnBackend] configureRoutes failed" << lastError();
         cleanup();
         return;
     }
 
-    if (splitSettings.enabled && splitSettings.mode == 1)
+    if (splitSettings.is(SplitTunnelSettings::OnlySelected))
         qCInfo(lcTarvexBackend) << "[MacVpnBackend] skip global DNS for only-selected split tunnel";
     else
         configureDns(config);
@@ -168,9 +146,9 @@ void MacVpnBackend::connectVpn(const ParsedVpnConfig &requested, const QVariantM
 
 void MacVpnBackend::disconnectVpn()
 {
-    qCInfo(lcTarvexBackend) << "[MacVpnBackend] disconnectVpn status=" << currentStatus;
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] disconnectVpn status=" << status();
     setError(QString());
-    if (currentStatus != Disconnected) {
+    if (status() != Disconnected) {
         setStatus(Disconnecting);
         cleanup();
         setStatus(Disconnected);

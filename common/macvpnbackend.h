@@ -2,6 +2,7 @@
 
 #include "platformvpnbackend.h"
 #include "recoveryjournal.h"
+#include "splittunnelsettings.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -9,13 +10,12 @@
 #include <QMap>
 #include <QProcess>
 #include <QStringList>
-#include <QVariantList>
 
 // The macOS tunnel backend, created only by the daemon. It starts amneziawg-go,
 // configures it over UAPI and changes addresses, routes, DNS and /etc/hosts with
 // the system's own commands, recording every change so that cleanup() can undo it.
 //
-// Every external effect goes through a protected virtual (runCommand, lookupHost,
+// Every external effect goes through a protected virtual (runProgram, lookupHost,
 // hostsFilePath, runtimeDirectory, applicationDirPath) so tests can replace it. Before
 // each change to the system, what undoes it is written to a recovery journal, which a
 // daemon started after a crash replays (recoverFromJournal).
@@ -27,17 +27,20 @@ public:
     // One route this backend installed, exactly as passed to /sbin/route: what the
     // recovery journal records of it.
     using RouteEntry = RecoveryJournal::Route;
+    using SplitTunnelSettings = ::SplitTunnelSettings;
 
-    // The split-tunnelling settings of the connection being made. After reading,
-    // mode is 1 or 2, or enabled is false and mode is 0.
-    struct SplitTunnelSettings
+    // Every wait of the backend. A command gets its time to start and again to finish;
+    // the tunnel program gets its own to start, to name its interface and to stop (then
+    // as long again after SIGKILL); each step of the UAPI exchange has its own.
+    struct Timeouts
     {
-        bool enabled = false;
-        qint32 mode = 0;
-        QVariantList entries;
+        int commandMs = 5000;
+        int tunnelStartMs = 5000;
+        int interfaceNameMs = 4999;
+        int uapiMs = 5000;
+        int tunnelStopMs = 5000;
     };
 
-    static constexpr int CommandTimeoutMs = 5000;
     // All name lookups of one connect (split entries, the control-plane host) share this
     // much time: names come from the request, and the resolver has no time-out of its own.
     static constexpr int LookupBudgetMs = 10000;
@@ -45,11 +48,11 @@ public:
     explicit MacVpnBackend(QObject *parent = nullptr);
     ~MacVpnBackend() override;
 
-    Status status() const override;
-    QString lastError() const override;
     void connectVpn(const ParsedVpnConfig &config) override;
     void connectVpn(const ParsedVpnConfig &config, const QVariantMap &peer) override;
     void disconnectVpn() override;
+
+    void setTimeouts(const Timeouts &timeouts);
 
     // Outside macOS the backend only touches the system inside the development
     // sandbox, which marks itself with TARVEX_SANDBOX=1.
@@ -61,20 +64,35 @@ public:
     void recoverFromJournal();
 
 protected:
-    // Status and error bookkeeping.
-    void setStatus(Status status);
-    void setError(const QString &error);
+    // How one run of a program ended, and what it printed.
+    struct ProgramRun
+    {
+        // Refused: a system program outside macOS and the sandbox, never started.
+        enum Outcome { Finished, NotStarted, TimedOut, Refused };
+        Outcome outcome = NotStarted;
+        QProcess::ExitStatus exitStatus = QProcess::NormalExit;
+        int exitCode = 0;
+        QString standardOutput;
+        QString standardError;
+        QString errorString; // why it did not finish
+    };
 
-    // The one place a system program is run.
-    virtual bool runCommand(const QString &program, const QStringList &arguments,
-                            QString *standardOutput, QString *standardError, int timeoutMs) const;
-
-    // Other seams to the outside world.
+    // The seams to the outside world. runProgram starts the program and waits for it;
+    // runCommand, the one way the backend runs a system command, logs and judges the run.
+    virtual ProgramRun runProgram(const QString &program, const QStringList &arguments,
+                                  int timeoutMs) const;
     virtual QList<QHostAddress> lookupHost(const QString &host, QString *error) const;
     virtual QString hostsFilePath() const;
     virtual QString runtimeDirectory() const;
     virtual QString applicationDirPath() const;
     virtual bool mayChangeSystem() const;
+
+    // The route destinations of the split entries, resolved as a connect resolves them.
+    QStringList splitTunnelRoutes(const SplitTunnelSettings &settings) const;
+
+private:
+    bool runCommand(const QString &program, const QStringList &arguments, QString *standardOutput,
+                    QString *standardError) const;
 
     // Tunnel process.
     QString findTunnelBinary() const;
@@ -85,26 +103,19 @@ protected:
     // UAPI configuration channel.
     QString uapiSetConfig(const ParsedVpnConfig &config) const;
     QString uapiCommand(const QString &request);
-    int uapiErrno(const QString &reply) const;
-    QString hexKey(const QString &base64Key) const;
-    // A line feed, carriage return or other control character in a copied value would
-    // add lines of its own to the root-configured tunnel's request; such a configuration
-    // is refused before anything is sent.
     bool uapiConfigIsSafe(const ParsedVpnConfig &config, QString *error) const;
-    // The request text with the key material blanked, for log lines.
-    static QString uapiLogText(const QString &request);
 
     // Interface addressing.
-    QString clientIpv4(const ParsedVpnConfig &config) const;
     bool configureInterface(const ParsedVpnConfig &config);
 
     // Routing.
     bool configureRoutes(const ParsedVpnConfig &config);
+    bool addSplitRoutes(const QStringList &destinations);
+    bool addAllowedIpRoutes(const QStringList &allowed);
+    bool addExclusions(const QStringList &destinations, const QString &gateway);
     void removeRoutes();
 
     // Split tunnelling.
-    SplitTunnelSettings splitTunnelFromPeer(const QVariantMap &peer) const;
-    QStringList splitTunnelRoutes() const;
     QStringList resolvedSplitTunnelRoutes(const QVariantMap &entry) const;
 
     // DNS.
@@ -121,13 +132,14 @@ protected:
 
     // Configuration accessors and address checks.
     QString defaultGateway() const;
-    QStringList allowedIps(const ParsedVpnConfig &config) const;
-    QString endpointHost(const ParsedVpnConfig &config) const;
-    int endpointPort(const ParsedVpnConfig &config) const;
-    bool isIpv4Route(const QString &route) const;
-    bool isIpv6Route(const QString &route) const;
-    QString routeFamily(const QString &route) const;
-    QString routeType(const QString &route) const;
+    QString defaultIpv6Gateway() const;
+    static QStringList allowedIps(const ParsedVpnConfig &config);
+    static QString endpointHost(const ParsedVpnConfig &config);
+    static int endpointPort(const ParsedVpnConfig &config);
+    static QString clientIpv4(const ParsedVpnConfig &config);
+    static bool isIpv4Route(const QString &route);
+    static bool isIpv6Route(const QString &route);
+    static RouteEntry routeTo(const QString &destination);
 
     // Undoes everything a connection set up.
     void cleanup();
@@ -135,7 +147,6 @@ protected:
     // Server endpoint.
     bool resolveEndpoint(ParsedVpnConfig *config);
     bool addServerRoute(const QString &server, const QString &gateway, QString *error);
-    QString defaultIpv6Gateway() const;
 
     // Recovery journal and the watch on the tunnel program.
     bool recordTunnel(const QString &program);
@@ -150,8 +161,7 @@ protected:
     bool leftoverTunnelRunning(qint64 pid, const QString &program) const;
     void handleTunnelFinished(int exitCode, QProcess::ExitStatus exitStatus);
 
-    Status currentStatus = Disconnected;
-    QString lastErrorText;
+    Timeouts timeouts;
     QString runtimeDir;
     QString interfaceName;
     QString serverHost;

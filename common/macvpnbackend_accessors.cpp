@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "routecommand.h"
 #include "tarvexlogging.h"
 
 #include <QJsonArray>
@@ -26,43 +27,25 @@ bool isRoute(const QString &route, QAbstractSocket::NetworkLayerProtocol family,
     return address.protocol() == family;
 }
 
-// The "gateway:" line of "route -n get"; empty when there is none.
-QString gatewayLine(const QString &output)
-{
-    const QStringList lines = output.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QString trimmed = line.trimmed();
-        // Only the first colon separates the label: an IPv6 gateway keeps its own.
-        if (trimmed.startsWith(QLatin1String("gateway:")))
-            return trimmed.mid(trimmed.indexOf(QLatin1Char(':')) + 1).trimmed();
-    }
-    return {};
-}
-
 } // namespace
 
 QString MacVpnBackend::defaultGateway() const
 {
     QString output;
-    if (!runCommand(QStringLiteral("/sbin/route"),
-                    {QStringLiteral("-n"), QStringLiteral("get"), QStringLiteral("default")},
-                    &output, nullptr, CommandTimeoutMs))
+    if (!runCommand(RouteCommand::Program, RouteCommand::getDefault(false), &output, nullptr))
         return {};
-    return gatewayLine(output);
+    return RouteCommand::gatewayOf(output);
 }
 
 QString MacVpnBackend::defaultIpv6Gateway() const
 {
     QString output;
-    if (!runCommand(QStringLiteral("/sbin/route"),
-                    {QStringLiteral("-n"), QStringLiteral("get"), QStringLiteral("-inet6"),
-                     QStringLiteral("default")},
-                    &output, nullptr, CommandTimeoutMs))
+    if (!runCommand(RouteCommand::Program, RouteCommand::getDefault(true), &output, nullptr))
         return {};
-    return gatewayLine(output);
+    return RouteCommand::gatewayOf(output);
 }
 
-QStringList MacVpnBackend::allowedIps(const ParsedVpnConfig &config) const
+QStringList MacVpnBackend::allowedIps(const ParsedVpnConfig &config)
 {
     QStringList result;
     const QJsonArray array = config.lastConfig.value(QStringLiteral("allowed_ips")).toArray();
@@ -77,14 +60,14 @@ QStringList MacVpnBackend::allowedIps(const ParsedVpnConfig &config) const
     return result;
 }
 
-QString MacVpnBackend::endpointHost(const ParsedVpnConfig &config) const
+QString MacVpnBackend::endpointHost(const ParsedVpnConfig &config)
 {
     if (!config.hostName.isEmpty())
         return config.hostName;
     return config.lastConfig.value(QStringLiteral("hostName")).toString();
 }
 
-int MacVpnBackend::endpointPort(const ParsedVpnConfig &config) const
+int MacVpnBackend::endpointPort(const ParsedVpnConfig &config)
 {
     const QJsonValue port = config.lastConfig.value(QStringLiteral("port"));
     if (port.isDouble())
@@ -94,23 +77,26 @@ int MacVpnBackend::endpointPort(const ParsedVpnConfig &config) const
     return ok ? parsed : 0;
 }
 
-bool MacVpnBackend::isIpv4Route(const QString &route) const
+QString MacVpnBackend::clientIpv4(const ParsedVpnConfig &config)
+{
+    const QString clientIp = config.lastConfig.value(QStringLiteral("client_ip")).toString();
+    return clientIp.section(QLatin1Char('/'), 0, 0);
+}
+
+bool MacVpnBackend::isIpv4Route(const QString &route)
 {
     return isRoute(route, QAbstractSocket::IPv4Protocol, 32);
 }
 
-bool MacVpnBackend::isIpv6Route(const QString &route) const
+bool MacVpnBackend::isIpv6Route(const QString &route)
 {
     return isRoute(route, QAbstractSocket::IPv6Protocol, 128);
 }
 
-QString MacVpnBackend::routeFamily(const QString &route) const
+// A bare address is a host route, anything with a prefix a network route.
+MacVpnBackend::RouteEntry MacVpnBackend::routeTo(const QString &destination)
 {
-    return isIpv6Route(route) ? QStringLiteral("inet6") : QStringLiteral("inet");
-}
-
-QString MacVpnBackend::routeType(const QString &route) const
-{
-    return route.isEmpty() || !route.contains(QLatin1Char('/')) ? QStringLiteral("-host")
-                                                                : QStringLiteral("-net");
+    return {
+        isIpv6Route(destination) ? QStringLiteral("inet6") : QStringLiteral("inet"), destination,
+        destination.contains(QLatin1Char('/')) ? QStringLiteral("-net") : QStringLiteral("-host")};
 }

@@ -37,66 +37,79 @@ bool isSystemProgram(const QString &program)
 
 } // namespace
 
-bool MacVpnBackend::runCommand(const QString &program, const QStringList &arguments,
-                               QString *standardOutput, QString *standardError, int timeoutMs) const
+MacVpnBackend::ProgramRun
+MacVpnBackend::runProgram(const QString &program, const QStringList &arguments, int timeoutMs) const
 {
-    qCInfo(lcTarvexBackend) << "[MacVpnBackend] runCommand" << program << arguments;
-
+    ProgramRun run;
     if (!systemChangesAllowed() && isSystemProgram(program)) {
         qCWarning(lcTarvexBackend)
             << "[MacVpnBackend] command refused: system changes are allowed only on macOS"
                " or inside the sandbox (TARVEX_SANDBOX=1)"
             << program;
-        if (standardError)
-            *standardError = tr("Системные команды разрешены только на macOS или в песочнице "
-                                "(TARVEX_SANDBOX=1): %1")
-                                 .arg(program);
-        return false;
+        run.outcome = ProgramRun::Refused;
+        run.errorString = tr("Системные команды разрешены только на macOS или в песочнице "
+                             "(TARVEX_SANDBOX=1): %1")
+                              .arg(program);
+        return run;
     }
 
     QProcess process;
     process.start(program, arguments, QIODevice::ReadWrite);
     if (!process.waitForStarted(timeoutMs)) {
-        if (standardError)
-            *standardError = process.errorString();
-        qCWarning(lcTarvexBackend)
-            << "[MacVpnBackend] command start failed" << program << process.errorString();
-        return false;
+        run.errorString = process.errorString();
+        return run;
     }
-
     if (!process.waitForFinished(timeoutMs)) {
         // Taken before the kill, which would turn it into "Process crashed".
-        const QString timeoutError = process.errorString();
+        run.outcome = ProgramRun::TimedOut;
+        run.errorString = process.errorString();
         process.kill();
         process.waitForFinished(KillWaitMs);
+        return run;
+    }
+    run.outcome = ProgramRun::Finished;
+    run.exitStatus = process.exitStatus();
+    run.exitCode = process.exitCode();
+    run.standardOutput = QString::fromUtf8(process.readAllStandardOutput());
+    run.standardError = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+bool MacVpnBackend::runCommand(const QString &program, const QStringList &arguments,
+                               QString *standardOutput, QString *standardError) const
+{
+    qCInfo(lcTarvexBackend) << "[MacVpnBackend] runCommand" << program << arguments;
+    const ProgramRun run = runProgram(program, arguments, timeouts.commandMs);
+    if (run.outcome != ProgramRun::Finished) {
         if (standardError)
-            *standardError = timeoutError;
-        qCWarning(lcTarvexBackend) << "[MacVpnBackend] command timeout" << program << timeoutError;
+            *standardError = run.errorString;
+        if (run.outcome == ProgramRun::NotStarted)
+            qCWarning(lcTarvexBackend)
+                << "[MacVpnBackend] command start failed" << program << run.errorString;
+        else if (run.outcome == ProgramRun::TimedOut)
+            qCWarning(lcTarvexBackend)
+                << "[MacVpnBackend] command timeout" << program << run.errorString;
         return false;
     }
 
-    const QString output = QString::fromUtf8(process.readAllStandardOutput());
-    const QString errors = QString::fromUtf8(process.readAllStandardError());
-
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] command finished" << program
-                            << "exitStatus=" << process.exitStatus()
-                            << "exitCode=" << process.exitCode();
+                            << "exitStatus=" << run.exitStatus << "exitCode=" << run.exitCode;
     qCInfo(lcTarvexBackend).noquote().nospace() << "[MacVpnBackend] command stdout =\n"
-                                                << output.trimmed();
+                                                << run.standardOutput.trimmed();
     qCInfo(lcTarvexBackend).noquote().nospace() << "[MacVpnBackend] command stderr =\n"
-                                                << errors.trimmed();
+                                                << run.standardError.trimmed();
 
     // Stored before judging the outcome: callers quote a failing command's own message.
     if (standardOutput)
-        *standardOutput = output;
+        *standardOutput = run.standardOutput;
     if (standardError)
-        *standardError = errors;
+        *standardError = run.standardError;
 
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    if (run.exitStatus == QProcess::NormalExit && run.exitCode == 0)
         return true;
 
     qCWarning(lcTarvexBackend) << "[MacVpnBackend] command failed" << program
-                               << "exitCode=" << process.exitCode()
-                               << "stderr=" << errors.trimmed();
+                               << "exitCode=" << run.exitCode
+                               << "stderr=" << run.standardError.trimmed();
     return false;
 }

@@ -26,7 +26,7 @@ bool MacVpnBackend::configureDns(const ParsedVpnConfig &config)
 
     QString listing;
     if (!runCommand(NetworkSetupProgram, {QStringLiteral("-listallnetworkservices")}, &listing,
-                    nullptr, CommandTimeoutMs))
+                    nullptr))
         return true;
 
     const QStringList lines = listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -41,7 +41,7 @@ bool MacVpnBackend::configureDns(const ParsedVpnConfig &config)
         // would erase the user's servers at the restore, so the service is left alone.
         QString current;
         if (!runCommand(NetworkSetupProgram, {QStringLiteral("-getdnsservers"), service}, &current,
-                        nullptr, CommandTimeoutMs)) {
+                        nullptr)) {
             qCWarning(lcTarvexBackend)
                 << "[MacVpnBackend] DNS servers not readable; service left alone" << service;
             continue;
@@ -64,7 +64,7 @@ bool MacVpnBackend::configureDns(const ParsedVpnConfig &config)
 
         runCommand(NetworkSetupProgram,
                    QStringList{QStringLiteral("-setdnsservers"), service} + servers, nullptr,
-                   nullptr, CommandTimeoutMs);
+                   nullptr);
     }
     return true;
 }
@@ -76,7 +76,7 @@ void MacVpnBackend::restoreDns()
             it.value().isEmpty() ? QStringList{QStringLiteral("Empty")} : it.value();
         runCommand(NetworkSetupProgram,
                    QStringList{QStringLiteral("-setdnsservers"), it.key()} + servers, nullptr,
-                   nullptr, CommandTimeoutMs);
+                   nullptr);
     }
     savedDnsServers.clear();
 }
@@ -85,9 +85,8 @@ void MacVpnBackend::flushDnsCache() const
 {
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] flushDnsCache";
     runCommand(QStringLiteral("/usr/bin/dscacheutil"), {QStringLiteral("-flushcache")}, nullptr,
-               nullptr, CommandTimeoutMs);
+               nullptr);
     // mDNSResponder keeps its own cache; SIGHUP makes it drop it.
     runCommand(QStringLiteral("/usr/bin/killall"),
-               {QStringLiteral("-HUP"), QStringLiteral("mDNSResponder")}, nullptr, nullptr,
-               CommandTimeoutMs);
+               {QStringLiteral("-HUP"), QStringLiteral("mDNSResponder")}, nullptr, nullptr);
 }

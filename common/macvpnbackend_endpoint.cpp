@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "routecommand.h"
 #include "tarvexlogging.h"
 
 // The tunnel program takes only a literal address as its endpoint, and the route that
@@ -49,12 +50,8 @@ bool MacVpnBackend::addServerRoute(const QString &server, const QString &gateway
     const QString via = ipv6 ? defaultIpv6Gateway() : gateway;
     if (server.isEmpty() || via.isEmpty())
         return true;
-    QStringList arguments{QStringLiteral("-n"), QStringLiteral("add")};
-    if (ipv6)
-        arguments.append(QStringLiteral("-inet6"));
-    arguments << QStringLiteral("-host") << server << via;
-    if (!addRecordedRoute(RouteEntry{routeFamily(server), server, QStringLiteral("-host")},
-                          arguments, error))
+    const RouteEntry route = routeTo(server);
+    if (!addRecordedRoute(route, RouteCommand::add(route, via), error))
         return false;
     serverHost = server;
     return true;

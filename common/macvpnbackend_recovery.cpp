@@ -1,5 +1,6 @@
 #include "macvpnbackend.h"
 
+#include "routecommand.h"
 #include "tarvexlogging.h"
 
 #include <QElapsedTimer>
@@ -8,10 +9,8 @@
 
 namespace {
 
-const QString RouteProgram = QStringLiteral("/sbin/route");
 const QString ProcessListProgram = QStringLiteral("/bin/ps");
 const QString KillProgram = QStringLiteral("/bin/kill");
-constexpr int StopWaitMs = 5000;
 constexpr int StopPollMs = 50;
 
 } // namespace
@@ -101,11 +100,10 @@ void MacVpnBackend::stopLeftoverTunnel(qint64 pid, const QString &program)
     }
     for (const char *signal : {"-TERM", "-KILL"}) {
         qCInfo(lcTarvexBackend) << "[MacVpnBackend] recovery: stop tunnel program" << pid << signal;
-        runCommand(KillProgram, {QLatin1String(signal), QString::number(pid)}, nullptr, nullptr,
-                   CommandTimeoutMs);
+        runCommand(KillProgram, {QLatin1String(signal), QString::number(pid)}, nullptr, nullptr);
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < StopWaitMs) {
+        while (timer.elapsed() < timeouts.tunnelStopMs) {
             if (!leftoverTunnelRunning(pid, program))
                 return;
             QThread::msleep(StopPollMs);
@@ -121,7 +119,7 @@ bool MacVpnBackend::leftoverTunnelRunning(qint64 pid, const QString &program) co
     if (!runCommand(ProcessListProgram,
                     {QStringLiteral("-o"), QStringLiteral("stat=,comm="), QStringLiteral("-p"),
                      QString::number(pid)},
-                    &output, nullptr, CommandTimeoutMs))
+                    &output, nullptr))
         return false;
     const QString line = output.trimmed();
     const QString state = line.section(QLatin1Char(' '), 0, 0);
@@ -163,7 +161,7 @@ bool MacVpnBackend::addRecordedRoute(const RouteEntry &route, const QStringList 
             *error = tr("не удалось записать журнал восстановления: %1").arg(journal.errorString());
         return false;
     }
-    if (runCommand(RouteProgram, arguments, nullptr, error, CommandTimeoutMs))
+    if (runCommand(RouteCommand::Program, arguments, nullptr, error))
         return true;
     // Never added, so never ours to delete: the route that stands there (a static route,
     // another tunnel's) belongs to someone else.
@@ -175,11 +173,7 @@ bool MacVpnBackend::addRecordedRoute(const RouteEntry &route, const QStringList 
 
 void MacVpnBackend::deleteRoute(const RouteEntry &route)
 {
-    QStringList arguments{QStringLiteral("-n"), QStringLiteral("delete")};
-    if (route.family == QLatin1String("inet6"))
-        arguments.append(QStringLiteral("-inet6"));
-    arguments << (route.type.isEmpty() ? QStringLiteral("-net") : route.type) << route.destination;
-    runCommand(RouteProgram, arguments, nullptr, nullptr, CommandTimeoutMs);
+    runCommand(RouteCommand::Program, RouteCommand::remove(route), nullptr, nullptr);
 }
 
 bool MacVpnBackend::recordDnsServers(const QString &service, const QStringList &servers)
@@ -211,7 +205,7 @@ void MacVpnBackend::removeRecoveryJournal()
 void MacVpnBackend::handleTunnelFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     // During a connect the failing step reports it; a stop of our own is not news.
-    if (currentStatus != Connected)
+    if (status() != Connected)
         return;
     qCWarning(lcTarvexBackend) << "[MacVpnBackend] tunnel program ended while connected"
                                << "exitStatus=" << exitStatus << "exitCode=" << exitCode;

@@ -1,6 +1,7 @@
 #include "macvpnbackend.h"
 
 #include "configvaluevalidator.h"
+#include "routecommand.h"
 #include "tarvexlogging.h"
 
 namespace {
@@ -27,99 +28,98 @@ bool MacVpnBackend::configureRoutes(const ParsedVpnConfig &config)
     const QString server = endpointHost(config);
     // Read before any tunnel route exists: afterwards the halves would shadow it.
     const QString gateway = defaultGateway();
-    const bool splitActive =
-        splitSettings.enabled && (splitSettings.mode == 1 || splitSettings.mode == 2);
-    const QStringList splitRoutes = splitActive ? splitTunnelRoutes() : QStringList();
+    const bool onlySelected = splitSettings.is(SplitTunnelSettings::OnlySelected);
+    const bool allExcept = splitSettings.is(SplitTunnelSettings::AllExcept);
+    const QStringList splitRoutes =
+        onlySelected || allExcept ? splitTunnelRoutes(splitSettings) : QStringList();
     const QString tooManyRoutes = ConfigValueValidator::checkSplitRoutes(int(splitRoutes.size()));
     if (!tooManyRoutes.isEmpty()) {
         setError(tooManyRoutes);
         return false;
     }
 
-    const QStringList loggedAllowedIps = allowedIps(config);
+    const QStringList allowed = allowedIps(config);
     qCInfo(lcTarvexBackend) << "[MacVpnBackend] configureRoutes"
                             << "endpoint=" << server << "gateway=" << gateway
-                            << "allowedIps=" << loggedAllowedIps
-                            << "splitEnabled=" << !splitRoutes.isEmpty()
-                            << "splitMode=" << splitSettings.mode << "splitRoutes=" << splitRoutes;
+                            << "allowedIps=" << allowed << "splitEnabled=" << !splitRoutes.isEmpty()
+                            << "splitMode=" << qint32(splitSettings.mode)
+                            << "splitRoutes=" << splitRoutes;
 
     QString error;
     if (!addServerRoute(server, gateway, &error)) {
         setError(tr("Не удалось добавить маршрут до сервера: %1").arg(error.trimmed()));
         return false;
     }
-
     installControlPlaneBypass(gateway);
 
-    if (splitActive && splitSettings.mode == 1) {
-        for (const QString &destination : splitRoutes) {
-            const QString family = routeFamily(destination);
-            const QString type = routeType(destination);
-            QStringList arguments{QStringLiteral("-n"), QStringLiteral("add")};
-            if (family == QLatin1String("inet6"))
-                arguments.append(QStringLiteral("-inet6"));
-            arguments << type << destination << QStringLiteral("-interface") << interfaceName;
-            const RouteEntry entry{family, destination, type};
-            if (!addRecordedRoute(entry, arguments, &error)) {
-                setError(tr("Не удалось добавить маршрут раздельного туннелирования: %1")
-                             .arg(error.trimmed()));
-                return false;
-            }
-            installedRoutes.append(entry);
+    if (onlySelected)
+        return addSplitRoutes(splitRoutes);
+    return addAllowedIpRoutes(allowed) &&
+           (!allExcept || gateway.isEmpty() || addExclusions(splitRoutes, gateway));
+}
+
+// Only the selected destinations go into the tunnel, of either family.
+bool MacVpnBackend::addSplitRoutes(const QStringList &destinations)
+{
+    QString error;
+    for (const QString &destination : destinations) {
+        const RouteEntry route = routeTo(destination);
+        if (!addRecordedRoute(route, RouteCommand::addThroughInterface(route, interfaceName),
+                              &error)) {
+            setError(tr("Не удалось добавить маршрут раздельного туннелирования: %1")
+                         .arg(error.trimmed()));
+            return false;
         }
-        return true;
+        installedRoutes.append(route);
     }
+    return true;
+}
 
-    const QStringList allowed = allowedIps(config);
-    const bool has4 = allowed.contains(QStringLiteral("0.0.0.0/0"));
-    const bool has6 = allowed.contains(QStringLiteral("::/0"));
-
+bool MacVpnBackend::addAllowedIpRoutes(const QStringList &allowed)
+{
     // Two halves instead of a new default route: the old default route and gateway
     // stay usable for the server, the control plane and the exclusions, and those
     // more specific routes win over the halves.
     const QStringList ipv4Routes =
-        has4 ? QStringList{QStringLiteral("0.0.0.0/1"), QStringLiteral("128.0.0.0/1")}
-             : ipv4AllowedIps(allowed);
-    for (const QString &route : ipv4Routes) {
-        const RouteEntry entry{QStringLiteral("inet"), route, QStringLiteral("-net")};
-        if (!addRecordedRoute(entry,
-                              {QStringLiteral("-n"), QStringLiteral("add"), QStringLiteral("-net"),
-                               route, QStringLiteral("-interface"), interfaceName},
+        allowed.contains(QStringLiteral("0.0.0.0/0"))
+            ? QStringList{QStringLiteral("0.0.0.0/1"), QStringLiteral("128.0.0.0/1")}
+            : ipv4AllowedIps(allowed);
+    QString error;
+    for (const QString &destination : ipv4Routes) {
+        const RouteEntry route{QStringLiteral("inet"), destination, QStringLiteral("-net")};
+        if (!addRecordedRoute(route, RouteCommand::addThroughInterface(route, interfaceName),
                               &error)) {
             setError(tr("Не удалось добавить IPv4 маршрут: %1").arg(error.trimmed()));
             return false;
         }
-        installedRoutes.append(entry);
+        installedRoutes.append(route);
     }
 
-    if (has6) {
-        // A machine without IPv6 refuses these; the tunnel still works for IPv4. A refused
-        // half is not recorded: the route of that name (another tunnel's) is not ours.
-        for (const QString &route : {QStringLiteral("::/1"), QStringLiteral("8000::/1")}) {
-            const RouteEntry entry{QStringLiteral("inet6"), route, QStringLiteral("-net")};
-            if (addRecordedRoute(entry,
-                                 {QStringLiteral("-n"), QStringLiteral("add"),
-                                  QStringLiteral("-inet6"), QStringLiteral("-net"), route,
-                                  QStringLiteral("-interface"), interfaceName},
-                                 nullptr))
-                installedRoutes.append(entry);
-        }
-    }
-
-    if (splitRoutes.isEmpty() || splitSettings.mode != 2 || gateway.isEmpty())
+    if (!allowed.contains(QStringLiteral("::/0")))
         return true;
+    // A machine without IPv6 refuses these; the tunnel still works for IPv4. A refused
+    // half is not recorded: the route of that name (another tunnel's) is not ours.
+    for (const QString &destination : {QStringLiteral("::/1"), QStringLiteral("8000::/1")}) {
+        const RouteEntry route{QStringLiteral("inet6"), destination, QStringLiteral("-net")};
+        if (addRecordedRoute(route, RouteCommand::addThroughInterface(route, interfaceName),
+                             nullptr))
+            installedRoutes.append(route);
+    }
+    return true;
+}
 
-    for (const QString &destination : splitRoutes) {
-        const RouteEntry entry{QStringLiteral("inet"), destination, routeType(destination)};
-        if (!addRecordedRoute(
-                entry,
-                {QStringLiteral("-n"), QStringLiteral("add"), entry.type, destination, gateway},
-                &error)) {
+// The excluded destinations keep the way out that they had before the tunnel.
+bool MacVpnBackend::addExclusions(const QStringList &destinations, const QString &gateway)
+{
+    QString error;
+    for (const QString &destination : destinations) {
+        const RouteEntry route = routeTo(destination);
+        if (!addRecordedRoute(route, RouteCommand::add(route, gateway), &error)) {
             setError(tr("Не удалось добавить исключение раздельного туннелирования: %1")
                          .arg(error.trimmed()));
             return false;
         }
-        installedRoutes.append(entry);
+        installedRoutes.append(route);
     }
     return true;
 }
@@ -135,5 +135,5 @@ void MacVpnBackend::removeRoutes()
     installedRoutes.clear();
 
     if (!serverHost.isEmpty())
-        deleteRoute(RouteEntry{routeFamily(serverHost), serverHost, QStringLiteral("-host")});
+        deleteRoute(routeTo(serverHost));
 }

@@ -2,21 +2,6 @@
 
 #include "tarvexlogging.h"
 
-MacVpnBackend::SplitTunnelSettings MacVpnBackend::splitTunnelFromPeer(const QVariantMap &peer) const
-{
-    const QVariantMap st = peer.value(QStringLiteral("splitTunnel")).toMap();
-
-    SplitTunnelSettings settings;
-    settings.enabled = st.value(QStringLiteral("enabled")).toBool();
-    settings.mode = st.value(QStringLiteral("mode")).toInt();
-    settings.entries = st.value(QStringLiteral("entries")).toList();
-    if (settings.mode != 1 && settings.mode != 2) {
-        settings.enabled = false;
-        settings.mode = 0;
-    }
-    return settings;
-}
-
 QStringList MacVpnBackend::resolvedSplitTunnelRoutes(const QVariantMap &entry) const
 {
     const QString value = entry.value(QStringLiteral("value")).toString().trimmed();
@@ -51,25 +36,18 @@ QStringList MacVpnBackend::resolvedSplitTunnelRoutes(const QVariantMap &entry) c
     return {};
 }
 
-QStringList MacVpnBackend::splitTunnelRoutes() const
+QStringList MacVpnBackend::splitTunnelRoutes(const SplitTunnelSettings &settings) const
 {
     QStringList routes;
-    for (const QVariant &entry : splitSettings.entries) {
+    for (const QVariant &entry : settings.entries) {
         const QStringList destinations = resolvedSplitTunnelRoutes(entry.toMap());
         for (const QString &destination : destinations) {
+            // Exclusions go to the old default gateway, which is an IPv4 router.
+            if (settings.mode == SplitTunnelSettings::AllExcept && !isIpv4Route(destination))
+                continue;
             if (!routes.contains(destination))
                 routes.append(destination);
         }
-    }
-
-    // Exclusions go to the old default gateway, which is an IPv4 router.
-    if (splitSettings.mode == 2) {
-        QStringList ipv4Routes;
-        for (const QString &route : std::as_const(routes)) {
-            if (isIpv4Route(route))
-                ipv4Routes.append(route);
-        }
-        return ipv4Routes;
     }
     return routes;
 }

@@ -18,11 +18,8 @@ namespace {
 
 constexpr char TunnelProgram[] = "amneziawg-go";
 constexpr char NameFile[] = "amn0.name";
-constexpr int StartTimeoutMs = 5000;
-constexpr int NameWaitMs = 4999;
 constexpr int EventSliceMs = 100;
 constexpr int SocketProbeTimeoutMs = 100;
-constexpr int StopTimeoutMs = 5000;
 // processEvents() returns at once when nothing is pending, so without a pause the wait
 // for the name file would spin a core for five seconds. Pausing in an event loop keeps
 // the daemon's own socket server served while the tunnel program starts up.
@@ -95,7 +92,7 @@ bool MacVpnBackend::startTunnelProcess()
                             << "WG_TUN_NAME_FILE=" << nameFile;
 
     tunnelProcess.start(program, arguments, QIODevice::ReadWrite);
-    if (!tunnelProcess.waitForStarted(StartTimeoutMs)) {
+    if (!tunnelProcess.waitForStarted(timeouts.tunnelStartMs)) {
         qCWarning(lcTarvexBackend)
             << "[MacVpnBackend] tunnel process failed to start" << tunnelProcess.errorString();
         setError(tr("Не удалось запустить amneziawg-go: %1").arg(tunnelProcess.errorString()));
@@ -135,7 +132,7 @@ QString MacVpnBackend::waitForTunnelName(const QString &nameFile)
     // Each refusal is logged once, not at every poll.
     QString lastProblem;
     while (tunnelProcess.state() == QProcess::Running) {
-        if (timer.elapsed() > NameWaitMs)
+        if (timer.elapsed() > timeouts.interfaceNameMs)
             break;
         QCoreApplication::processEvents(QEventLoop::AllEvents, EventSliceMs);
         waitIdle(tunnelProcess);
@@ -190,8 +187,8 @@ void MacVpnBackend::stopTunnelProcess()
     // A stop of our own is no news to the watch on the program (handleTunnelFinished).
     const QSignalBlocker quiet(tunnelProcess);
     tunnelProcess.terminate();
-    if (tunnelProcess.waitForFinished(StopTimeoutMs))
+    if (tunnelProcess.waitForFinished(timeouts.tunnelStopMs))
         return;
     tunnelProcess.kill();
-    tunnelProcess.waitForFinished(StopTimeoutMs);
+    tunnelProcess.waitForFinished(timeouts.tunnelStopMs);
 }

@@ -2,11 +2,13 @@
 
 #include "parsedvpnconfig.h"
 
+#include <QLoggingCategory>
 #include <QObject>
 #include <QVariantMap>
 
 // The tunnel operations both programs share: the daemon implements them for real
 // (MacVpnBackend), the client forwards them to the daemon (MacVpnServiceClientBackend).
+// Both keep their status and last error the same way, here.
 class PlatformVpnBackend : public QObject
 {
     Q_OBJECT
@@ -22,10 +24,12 @@ public:
     };
     Q_ENUM(Status)
 
+    using LoggingCategory = const QLoggingCategory &(*)();
+
     explicit PlatformVpnBackend(QObject *parent = nullptr);
 
-    virtual Status status() const = 0;
-    virtual QString lastError() const = 0;
+    virtual Status status() const;
+    virtual QString lastError() const;
     virtual void connectVpn(const ParsedVpnConfig &config) = 0;
     virtual void connectVpn(const ParsedVpnConfig &config, const QVariantMap &peer);
     virtual void disconnectVpn() = 0;
@@ -36,6 +40,24 @@ signals:
     void disconnected();
     void errorOccurred(const QString &error);
     void statusChanged(PlatformVpnBackend::Status status);
+
+protected:
+    // logPrefix ("[MacVpnBackend]") and category name the implementation in its log lines.
+    PlatformVpnBackend(const char *logPrefix, LoggingCategory category, QObject *parent);
+
+    // Signals statusChanged only when the status really changes.
+    void setStatus(Status status);
+    // An empty text clears the last error silently; any other is logged, sets Error and is
+    // signalled, even when it is the same text as before (each failure is news).
+    void setError(const QString &error);
+    // Keeps a reason without the status and signal of a failure.
+    void setLastErrorText(const QString &error);
+
+private:
+    const char *logPrefix;
+    LoggingCategory category;
+    Status currentStatus = Disconnected;
+    QString lastErrorText;
 };
 
 Q_DECLARE_METATYPE(PlatformVpnBackend::Status)

@@ -3,25 +3,19 @@
 // begin marker line followed by an end marker line, no other marker line between) is there
 // byte for byte, in order, and nothing else but a final line feed the pin had to add. A file
 // with a marker line outside any block is not changed at all.
-//
-// The backend is reached through TestableMacVpnBackend, the smallest seam there is today;
-// this file is all that knows how.
 
 #include "fuzzenvironment.h"
 #include "fuzzinput.h"
-#include "testablemacvpnbackend.h"
+#include "hostsfileeditor.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <memory>
 #include <optional>
 
 namespace {
 
+// Spelled out, not taken from the editor: a marker changed there is a finding here.
 const QByteArray Begin = "# BEGIN TARVEX_VPN_CLIENT";
 const QByteArray End = "# END TARVEX_VPN_CLIENT";
+const QString Host = QStringLiteral("api.tarvex.test");
 const QStringList Addresses{QStringLiteral("198.51.100.7"), QStringLiteral("198.51.100.8"),
                             QStringLiteral("203.0.113.9")};
 
@@ -65,67 +59,42 @@ QByteArray withFinalLineFeed(QByteArray text)
     return text;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    FuzzEnvironment::require(file.open(QIODevice::ReadOnly), "the hosts file stays readable");
-    return file.readAll();
-}
-
-struct Rig
-{
-    Rig()
-    {
-        // A RAM disk where there is one: the backend flushes the file and its journal.
-        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
-                                                                       : QDir::tempPath();
-        directory = std::make_unique<QTemporaryDir>(base + QStringLiteral("/tarvex-hosts-XXXXXX"));
-        FuzzEnvironment::require(directory->isValid(), "hosts file directory");
-        backend.hostsFile = directory->filePath(QStringLiteral("hosts"));
-        backend.journal.setDirectory(directory->filePath(QStringLiteral("state")));
-    }
-
-    std::unique_ptr<QTemporaryDir> directory;
-    TestableMacVpnBackend backend;
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static Rig rig;
     FuzzInput input(data, size);
     QStringList addresses;
     for (int i = input.number(1, 3); i > 0; --i)
         addresses.append(Addresses.at(input.number(0, int(Addresses.size()) - 1)));
     const QByteArray before = input.remainingBytes();
-    QFile file(rig.backend.hostsFile);
-    FuzzEnvironment::require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                                 file.write(before) == before.size(),
-                             "the hosts file is written");
-    file.close();
 
     // A file with a marker line outside any block is left as it is.
     const std::optional<QByteArray> outside = outsideBlocks(before);
     const QByteArray kept = outside ? withFinalLineFeed(*outside) : before;
     QByteArray block = Begin + '\n';
     for (const QString &address : addresses)
-        block += address.toUtf8() + '\t' + rig.backend.controlPlaneHost().toUtf8() + '\n';
+        block += address.toUtf8() + '\t' + Host.toUtf8() + '\n';
     block += End + '\n';
 
-    rig.backend.pinControlPlaneHosts(addresses);
-    const QByteArray pinned = readFile(rig.backend.hostsFile);
-    FuzzEnvironment::require(pinned == (outside ? kept + block : before),
+    const HostsFileEditor::Edit pinned = HostsFileEditor::pin(before, Host, addresses);
+    FuzzEnvironment::require(pinned.changed == outside.has_value(),
+                             "a file is pinned exactly when every marker line is in a block",
+                             before);
+    FuzzEnvironment::require(pinned.content == (outside ? kept + block : before),
                              "pinning keeps every line outside a block and appends one block",
-                             "before:\n" + before + "\npinned:\n" + pinned);
+                             "before:\n" + before + "\npinned:\n" + pinned.content);
 
-    rig.backend.unpinControlPlaneHosts();
-    const QByteArray unpinned = readFile(rig.backend.hostsFile);
-    FuzzEnvironment::require(unpinned == kept,
+    const HostsFileEditor::Edit unpinned = HostsFileEditor::unpin(pinned.content);
+    FuzzEnvironment::require(unpinned.content == kept,
                              "unpinning gives back every line outside a block, byte for byte",
-                             "before:\n" + before + "\nunpinned:\n" + unpinned);
-    rig.backend.unpinControlPlaneHosts();
-    FuzzEnvironment::require(readFile(rig.backend.hostsFile) == kept,
+                             "before:\n" + before + "\nunpinned:\n" + unpinned.content);
+    FuzzEnvironment::require(!HostsFileEditor::unpin(unpinned.content).changed,
                              "unpinning twice changes nothing more");
+    // Unpinning the file as it was, without a pin first, keeps the same lines.
+    const HostsFileEditor::Edit direct = HostsFileEditor::unpin(before);
+    FuzzEnvironment::require(direct.content == (direct.changed ? kept : before),
+                             "unpinning alone keeps every line outside a block",
+                             "before:\n" + before + "\nunpinned:\n" + direct.content);
     return 0;
 }

@@ -3,17 +3,16 @@
 // request built from it must carry one line per key it sets and nothing else: a line more
 // would be a setting the root daemon never meant to make. The reply comes from the tunnel
 // program's socket, here a stand-in that answers with the fuzzer's bytes in pieces.
-//
-// The backend is reached through TestableMacVpnBackend, the smallest seam there is today;
-// this file is all that knows how.
 
 #include "fuzzenvironment.h"
 #include "fuzzinput.h"
-#include "testablemacvpnbackend.h"
+#include "secretmasker.h"
+#include "uapirequest.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QLocalSocket>
 #include <QRegularExpression>
 
 #include <mutex>
@@ -59,47 +58,56 @@ QString stringAt(const QJsonObject &object, const QString &key)
     return value.isString() ? value.toString() : QString();
 }
 
-ParsedVpnConfig configFrom(FuzzInput &input)
+// What the backend hands the builder: the configuration's JSON and its readings of the
+// endpoint and the allowed addresses, all from the bytes.
+struct Request
 {
-    ParsedVpnConfig config;
-    config.lastConfig = input.object(ObfuscationKeys + OtherKeys, Values, 2);
-    if (input.flag()) {
-        QJsonArray ips;
-        for (int i = input.number(0, 4); i > 0; --i)
-            ips.append(input.flag() ? QJsonValue(input.text(Values)) : input.value(Values, 0));
-        config.lastConfig.insert(QStringLiteral("allowed_ips"), ips);
-    }
-    if (input.flag())
-        config.hostName = input.text(Values);
-    return config;
+    QJsonObject lastConfig;
+    QString endpointHost;
+    int endpointPort = 0;
+    QStringList allowedIps;
+};
+
+Request requestFrom(FuzzInput &input)
+{
+    Request request;
+    request.lastConfig = input.object(ObfuscationKeys + OtherKeys, Values, 2);
+    for (int i = input.flag() ? input.number(0, 4) : 0; i > 0; --i)
+        request.allowedIps.append(input.text(Values));
+    request.endpointHost = input.flag() ? input.text(Values) : QStringLiteral("198.51.100.10");
+    request.endpointPort = input.number(0, 65535);
+    return request;
 }
 
-// One line per key the configuration sets: the fixed ones, each obfuscation parameter and
-// the pre-shared key when given, the keep-alive unless it is blank, each allowed address.
-int linesCarried(TestableMacVpnBackend &backend, const ParsedVpnConfig &config)
+// One line per key the configuration carries: the fixed ones, each obfuscation parameter
+// and the pre-shared key when given, the keep-alive unless it is blank, each allowed address.
+int linesCarried(const Request &request)
 {
-    const QJsonObject &last = config.lastConfig;
+    const QJsonObject &last = request.lastConfig;
     int lines = 6; // set, private_key, replace_peers, public_key, endpoint, replace_allowed_ips
     for (const QString &key : ObfuscationKeys)
         lines += stringAt(last, key).isEmpty() ? 0 : 1;
     lines += stringAt(last, QStringLiteral("psk_key")).isEmpty() ? 0 : 1;
     const QJsonValue keepAlive = last.value(QStringLiteral("persistent_keep_alive"));
     lines += keepAlive.isString() && keepAlive.toString().trimmed().isEmpty() ? 0 : 1;
-    return lines + int(backend.allowedIps(config).size());
+    return lines + int(request.allowedIps.size());
 }
 
-void checkRequest(TestableMacVpnBackend &backend, const ParsedVpnConfig &config)
+// The backend refuses a configuration with a control character in a copied value and
+// builds the request only from one without.
+void checkRequest(const Request &config)
 {
-    QString refusal;
-    if (!backend.uapiConfigIsSafe(config, &refusal)) {
-        FuzzEnvironment::require(!refusal.isEmpty(), "a refused configuration says why");
+    if (!UapiRequest::fieldWithControlCharacter(config.lastConfig, config.endpointHost,
+                                                config.allowedIps)
+             .isEmpty())
         return;
-    }
-    const QString request = backend.uapiSetConfig(config);
+    const QString request = UapiRequest::setConfig(config.lastConfig, config.endpointHost,
+                                                   config.endpointPort, config.allowedIps);
     FuzzEnvironment::require(request.endsWith(QLatin1Char('\n')), "the request ends its last line",
                              request.toUtf8());
     const QStringList lines = request.chopped(1).split(QLatin1Char('\n'));
-    FuzzEnvironment::require(lines.size() == linesCarried(backend, config),
+    // Never more lines than the keys it carries: a line more would be a setting of its own.
+    FuzzEnvironment::require(lines.size() == linesCarried(config),
                              "one line for each key the configuration carries", request.toUtf8());
     for (const QString &line : lines) {
         FuzzEnvironment::require(UapiLine.match(line).hasMatch(),
@@ -111,12 +119,13 @@ void checkRequest(TestableMacVpnBackend &backend, const ParsedVpnConfig &config)
             FuzzEnvironment::require(HexLine.match(line).hasMatch(), "keys go as hexadecimal",
                                      line.toUtf8());
     }
-    const QString logged = TestableMacVpnBackend::uapiLogText(request);
+    const QString logged = SecretMasker::mask(request);
     for (const QString &line : logged.split(QLatin1Char('\n'))) {
         if (line.startsWith(QLatin1String("private_key=")) ||
             line.startsWith(QLatin1String("preshared_key=")))
-            FuzzEnvironment::require(line.endsWith(QLatin1String("=(hidden)")),
-                                     "key material never reaches the log", line.toUtf8());
+            FuzzEnvironment::require(
+                line.endsWith(QLatin1Char('=') + QLatin1String(SecretMasker::Mask)),
+                "key material never reaches the log", line.toUtf8());
     }
 }
 
@@ -186,12 +195,11 @@ private:
     QList<QByteArray> pieces;
 };
 
-void checkExchange(TestableMacVpnBackend &backend, FuzzInput &input)
+void checkExchange(FuzzInput &input)
 {
-    backend.runtimeDir = FuzzEnvironment::scratchDirectory();
-    backend.interfaceName = QStringLiteral("utun9");
-    static UapiStandIn tunnelProgram(
-        QDir(backend.runtimeDir).filePath(backend.interfaceName + QStringLiteral(".sock")));
+    static const QString path =
+        QDir(FuzzEnvironment::scratchDirectory()).filePath(QStringLiteral("utun9.sock"));
+    static UapiStandIn tunnelProgram(path);
 
     QList<QByteArray> pieces;
     for (int i = input.number(1, 4); i > 0; --i)
@@ -199,13 +207,17 @@ void checkExchange(TestableMacVpnBackend &backend, FuzzInput &input)
     const QByteArray sent = pieces.join();
     tunnelProgram.answerWith(pieces);
 
+    QLocalSocket socket;
+    socket.connectToServer(path, QIODevice::ReadWrite);
+    FuzzEnvironment::require(socket.waitForConnected(1000), "the UAPI stand-in answers");
     QElapsedTimer timer;
     timer.start();
-    const QString reply = backend.uapiCommand(QStringLiteral("set=1\n"));
-    FuzzEnvironment::require(timer.elapsed() < 2500,
+    QString reply;
+    FuzzEnvironment::require(UapiRequest::exchange(socket, QStringLiteral("set=1\n"), 2000, &reply),
+                             "the request is written");
+    FuzzEnvironment::require(timer.elapsed() < 1500,
                              "a tunnel program that hung up is not waited for");
-    // What the socket posted is handled as the daemon's event loop would.
-    FuzzEnvironment::pump();
+    socket.abort();
 
     // Read up to the blank line at least, or everything once the other side has hung up.
     const qsizetype blank = sent.indexOf("\n\n");
@@ -214,18 +226,18 @@ void checkExchange(TestableMacVpnBackend &backend, FuzzInput &input)
         FuzzEnvironment::require(reply == whole, "a reply without a blank line is read whole",
                                  reply.toUtf8());
     const QString head = QString::fromUtf8(sent.left(qMax<qsizetype>(blank, 0)));
-    if (blank >= 0 && backend.uapiErrno(head) != -1)
-        FuzzEnvironment::require(backend.uapiErrno(reply) == backend.uapiErrno(head),
+    if (blank >= 0 && UapiRequest::replyErrno(head) != -1)
+        FuzzEnvironment::require(UapiRequest::replyErrno(reply) == UapiRequest::replyErrno(head),
                                  "the error number before the blank line is the one read",
                                  reply.toUtf8());
 }
 
-void checkErrno(TestableMacVpnBackend &backend, const QString &reply)
+void checkErrno(const QString &reply)
 {
     bool hasErrnoLine = false;
     for (const QString &line : reply.split(QLatin1Char('\n')))
         hasErrnoLine = hasErrnoLine || line.startsWith(QLatin1String("errno="));
-    FuzzEnvironment::require((backend.uapiErrno(reply) != -1) == hasErrnoLine,
+    FuzzEnvironment::require((UapiRequest::replyErrno(reply) != -1) == hasErrnoLine,
                              "an error number is read exactly when an errno line is there",
                              reply.toUtf8());
 }
@@ -234,17 +246,16 @@ void checkErrno(TestableMacVpnBackend &backend, const QString &reply)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static TestableMacVpnBackend backend;
     FuzzInput input(data, size);
     switch (input.number(0, 2)) {
     case 0:
-        checkRequest(backend, configFrom(input));
+        checkRequest(requestFrom(input));
         break;
     case 1:
-        checkErrno(backend, QString::fromUtf8(input.remainingBytes()));
+        checkErrno(QString::fromUtf8(input.remainingBytes()));
         break;
     default:
-        checkExchange(backend, input);
+        checkExchange(input);
         break;
     }
     return 0;

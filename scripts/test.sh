@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/build.sh
 build_dir=${TARVEX_BUILD_DIR:-build}
-(cd "$build_dir" && ctest --output-on-failure --timeout 600 "$@")
+# Tests run side by side; those that share the sandbox take turns (RESOURCE_LOCK).
+(cd "$build_dir" && ctest --output-on-failure --timeout 600 --parallel "$(nproc)" "$@")
 
 if [[ ${TARVEX_SKIP_SANITIZE:-0} != 1 ]]; then
     bash scripts/sanitize.sh "$@"

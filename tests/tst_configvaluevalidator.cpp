@@ -44,7 +44,7 @@ private slots:
         row("ip", "::1\n", false);
         row("ip", "dns.example", false);
 
-        row("mtu", "1280", true);
+        row("mtu", "576", true);
         row("mtu", "9000", true);
         row("mtu", "575", false);
         row("mtu", "9001", false);

@@ -1,13 +1,13 @@
+#include "simulatedmac.h"
 #include "testablemacvpnbackend.h"
 #include "vpnconfigfixture.h"
+#include "vpnconfigparser.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -22,43 +22,42 @@ const QString NoRights = QStringLiteral(
     "Не удалось создать VPN-интерфейс: amneziawg-go не может создать utun-интерфейс без прав "
     "администратора. Нужен привилегированный daemon/helper как в Amnezia.");
 
+ParsedVpnConfig sampleConfig()
+{
+    return VpnConfigParser::parseConfig(VpnConfigFixture::encode(VpnConfigFixture::awgDocument(
+                                            VpnConfigFixture::sampleLastConfig())))
+        .config;
+}
+
 } // namespace
 
+// The tunnel program's part of a connect, against the stand-in: how it is found and
+// started, how long it is waited for, and what goes over its UAPI socket.
 class TestMacVpnBackendTunnel : public QObject
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
+    std::unique_ptr<SimulatedMac> mac;
     std::unique_ptr<TestableMacVpnBackend> backend;
 
     QString runtimePath(const QString &file = QString()) const
     {
-        return QDir(dir.filePath(QStringLiteral("run/amneziawg"))).filePath(file);
-    }
-
-    void expectStartFailure(const QString &error)
-    {
-        QSignalSpy errors(backend.get(), &MacVpnBackend::errorOccurred);
-        QVERIFY(!backend->startTunnelProcess());
-        QCOMPARE(backend->lastError(), error);
-        QCOMPARE(backend->status(), PlatformVpnBackend::Error);
-        QCOMPARE(errors.count(), 1);
+        return QDir(mac->path(QStringLiteral("run/amneziawg"))).filePath(file);
     }
 
 private slots:
     void init()
     {
-        QDir(dir.filePath("run")).removeRecursively();
-        backend = std::make_unique<TestableMacVpnBackend>();
-        backend->applicationDirectory = QFileInfo(StandIn).absolutePath();
-        backend->runtimeDirectoryPath = runtimePath();
+        mac = std::make_unique<SimulatedMac>();
+        backend = std::make_unique<TestableMacVpnBackend>(*mac);
+        backend->setTimeouts(TestableMacVpnBackend::shortTimeouts());
     }
 
     void cleanup()
     {
-        backend->stopTunnelProcess();
         backend.reset();
+        mac.reset();
         // The stand-in's knobs are set in this process's environment, which the backend
         // hands on to the tunnel program.
         const QStringList variables = QProcessEnvironment::systemEnvironment().keys();
@@ -68,12 +67,12 @@ private slots:
         }
     }
 
-    void findTunnelBinary_data()
+    // Per candidate (application directory, bundle resources, working directory):
+    // x the tunnel program, f a plain file, - a directory of that name.
+    void programIsFoundInOrder_data()
     {
-        // Per candidate (application directory, bundle resources, working directory):
-        // x an executable, f a plain file, - a directory of that name.
         QTest::addColumn<QString>("kinds");
-        QTest::addColumn<int>("expected"); // the candidate found, -1 for none
+        QTest::addColumn<int>("expected"); // the candidate started, -1 for none
 
         QTest::newRow("application directory first") << "xxx" << 0;
         QTest::newRow("non-executable skipped, resources before working directory") << "fxx" << 1;
@@ -81,62 +80,38 @@ private slots:
         QTest::newRow("nothing executable") << "-ff" << -1;
     }
 
-    void findTunnelBinary()
+    void programIsFoundInOrder()
     {
         QFETCH(QString, kinds);
         QFETCH(int, expected);
-        QTemporaryDir layout;
-        const QStringList candidates{layout.filePath("Contents/MacOS/amneziawg-go"),
-                                     layout.filePath("Contents/Resources/amneziawg-go"),
-                                     layout.filePath("cwd/amneziawg-go")};
+        const QStringList candidates{mac->path("Contents/MacOS/amneziawg-go"),
+                                     mac->path("Contents/Resources/amneziawg-go"),
+                                     mac->path("cwd/amneziawg-go")};
         for (int i = 0; i < candidates.size(); ++i) {
             QVERIFY(QDir().mkpath(kinds[i] == '-' ? candidates[i]
                                                   : QFileInfo(candidates[i]).absolutePath()));
             QFile file(candidates[i]);
+            // Each program says which it is before it becomes the stand-in.
             if (kinds[i] != '-')
                 QVERIFY(file.open(QIODevice::WriteOnly) &&
+                        file.write(QStringLiteral("#!/bin/sh\necho %1 >%2\nexec %3 \"$@\"\n")
+                                       .arg(i)
+                                       .arg(mac->path("started"), StandIn)
+                                       .toUtf8()) > 0 &&
                         file.setPermissions(kinds[i] == 'x' ? QFile::ReadOwner | QFile::ExeOwner
                                                             : QFile::ReadOwner));
         }
         const QString workingDirectory = QDir::currentPath();
-        QDir::setCurrent(layout.filePath("cwd"));
-        backend->applicationDirectory = layout.filePath("Contents/MacOS");
-        const QString found = backend->findTunnelBinary();
-        // With nothing to run, the start fails with the process's own reason.
-        const bool startFailed = expected < 0 && !backend->startTunnelProcess();
+        QDir::setCurrent(mac->path("cwd"));
+        backend->applicationDirectory = mac->path("Contents/MacOS");
+        backend->connectVpn(sampleConfig());
         QDir::setCurrent(workingDirectory);
 
-        QCOMPARE(QFileInfo(found).canonicalFilePath(),
-                 expected < 0 ? QString() : QFileInfo(candidates[expected]).canonicalFilePath());
-        QCOMPARE(startFailed, expected < 0);
-        if (startFailed)
-            QCOMPARE(backend->lastError(), QStringLiteral("Не удалось запустить amneziawg-go: %1")
-                                               .arg(backend->tunnelProcess.errorString()));
-    }
-
-    // A name file left by an earlier run, pointing at a socket that still answers, must not
-    // be taken for the new interface (the program picks the next free name); the new name
-    // is trusted only once its socket accepts a connection; and the daemon's own events
-    // are served meanwhile.
-    void nameWaitIgnoresStaleNameAndWaitsForSocket()
-    {
-        QVERIFY(QDir().mkpath(runtimePath()));
-        QFile stale(runtimePath("amn0.name"));
-        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("utun0\n") == 6);
-        stale.close();
-        QLocalServer oldTunnel;
-        QVERIFY(oldTunnel.listen(runtimePath("utun0.sock")));
-        qputenv("TARVEX_AWG_NAME_DELAY_MS", "300");
-        qputenv("TARVEX_AWG_SOCKET_DELAY_MS", "800");
-        bool served = false;
-        QTimer::singleShot(100, this, [&served] { served = true; });
-
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(backend->startTunnelProcess());
-        QVERIFY(timer.elapsed() >= 800);
-        QCOMPARE(backend->interfaceName, QStringLiteral("utun1"));
-        QVERIFY(served);
+        QFile started(mac->path("started"));
+        QCOMPARE(started.open(QIODevice::ReadOnly) ? started.readAll().trimmed().toInt() : -1,
+                 expected);
+        QCOMPARE(backend->lastError(),
+                 expected < 0 ? "Не найден amneziawg-go рядом с приложением" : QString());
     }
 
     void programFailsAtOnce_data()
@@ -165,87 +140,92 @@ private slots:
         if (!stdoutText.isEmpty())
             qputenv("TARVEX_AWG_STDOUT", stdoutText);
         qputenv("TARVEX_AWG_EXIT_MESSAGE", stderrText);
+        backend->setTimeouts({});
         QElapsedTimer timer;
         timer.start();
-        expectStartFailure(error);
+        backend->connectVpn(sampleConfig());
+        QCOMPARE(backend->lastError(), error);
         QVERIFY2(timer.elapsed() < 2000, "a dead program ends the wait at once");
     }
 
-    // A hung program: it only ever writes an empty name and ignores SIGTERM. The wait
-    // gives up after five seconds without keeping a core busy meanwhile; the stop that
-    // follows a failed connect kills it after five more.
+    // A hung program: it only ever writes an empty name and ignores SIGTERM. The wait gives
+    // up at its time-out without keeping a core busy meanwhile, and the clean-up kills the
+    // program after its own.
     void hungProgramTimesOutAndIsKilled()
     {
         qputenv("TARVEX_AWG_NAME", "empty");
         qputenv("TARVEX_AWG_IGNORE_SIGTERM", "1");
+        backend->setTimeouts({5000, 5000, 1000, 5000, 500});
         const std::clock_t cpuBefore = std::clock(); // the whole process's CPU time
         QElapsedTimer timer;
         timer.start();
-        expectStartFailure(NoName);
-        qint64 elapsed = timer.elapsed();
+        backend->connectVpn(sampleConfig());
+        const qint64 elapsed = timer.elapsed();
         const double share = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC * 1000.0 / elapsed;
-        qInfo("CPU during a %lld ms wait without a name: %.2f%% of one core", elapsed,
-              share * 100.0);
-        QVERIFY2(elapsed >= 4900 && elapsed < 6500, qPrintable(QString::number(elapsed)));
+        QCOMPARE(backend->lastError(), NoName);
+        // The name wait, then SIGTERM's and SIGKILL's.
+        QVERIFY2(elapsed >= 1400 && elapsed < 3500, qPrintable(QString::number(elapsed)));
         QVERIFY2(share < 0.25, qPrintable(QString::number(share)));
-        QVERIFY(QFile::exists(runtimePath("utun0.sock"))); // up, but never named
+        QVERIFY(!mac->dump().contains("utun2"));
+    }
 
-        timer.restart();
-        backend->stopTunnelProcess();
-        elapsed = timer.elapsed();
-        QVERIFY2(elapsed >= 4900 && elapsed < 7000, qPrintable(QString::number(elapsed)));
-        QCOMPARE(backend->tunnelProcess.exitStatus(), QProcess::CrashExit);
+    // A name file left by an earlier run, pointing at a socket that still answers, must not
+    // be taken for the new interface; the new name is trusted only once its socket accepts
+    // a connection; and the daemon's own events are served meanwhile.
+    void nameWaitIgnoresStaleNameAndWaitsForSocket()
+    {
+        QVERIFY(QDir().mkpath(runtimePath()));
+        QFile stale(runtimePath("amn0.name"));
+        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("utun0\n") == 6);
+        stale.close();
+        QLocalServer oldTunnel;
+        QVERIFY(oldTunnel.listen(runtimePath("utun0.sock")));
+        qputenv("TARVEX_AWG_NAME_DELAY_MS", "300");
+        qputenv("TARVEX_AWG_SOCKET_DELAY_MS", "400");
+        backend->setTimeouts({});
+        bool served = false;
+        QTimer::singleShot(100, this, [&served] { served = true; });
+
+        backend->connectVpn(sampleConfig());
+        QCOMPARE(backend->status(), PlatformVpnBackend::Connected);
+        QVERIFY(mac->dump().contains("interface utun2 mtu 1376 up"));
+        QVERIFY(served);
     }
 
     void runtimeDirectoryNotCreatable()
     {
-        QFile blocker(dir.filePath("run"));
+        QFile blocker(mac->path("run"));
         QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where a directory must go
-        expectStartFailure(QStringLiteral("Не удалось создать runtime-директорию для VPN"));
-        QCOMPARE(backend->tunnelProcess.state(), QProcess::NotRunning);
-        QVERIFY(blocker.remove());
+        backend->connectVpn(sampleConfig());
+        QCOMPARE(backend->lastError(), "Не удалось создать runtime-директорию для VPN");
     }
 
-    // The whole bring-up against the stand-in, then a clean stop: what the program records
-    // is exactly what the backend sent, and its answer, even in pieces, is read back.
-    void bringUpAndStop_data()
+    // What the program records is exactly the request the backend sent, ended by one blank
+    // line, and its answer is read back even when it comes in pieces.
+    void requestReachesTheProgram_data()
     {
         QTest::addColumn<int>("errnoValue");
         QTest::newRow("accepted") << 0;
         QTest::newRow("refused") << -95;
     }
 
-    void bringUpAndStop()
+    void requestReachesTheProgram()
     {
         QFETCH(int, errnoValue);
         qputenv("TARVEX_AWG_REPLY_CHUNK_BYTES", "2");
+        qputenv("TARVEX_AWG_REPLY_CHUNK_DELAY_MS", "20");
         if (errnoValue != 0)
             qputenv("TARVEX_AWG_SET_ERRNO", QByteArray::number(errnoValue));
-        QVERIFY(backend->startTunnelProcess());
-        QCOMPARE(backend->interfaceName, QStringLiteral("utun0"));
-        QCOMPARE(backend->tunnelProcess.arguments(), QStringList({"-f", "utun"}));
-        QCOMPARE(backend->tunnelProcess.processEnvironment().value("WG_TUN_NAME_FILE"),
-                 runtimePath("amn0.name"));
-
-        ParsedVpnConfig config;
-        config.lastConfig = VpnConfigFixture::sampleLastConfig();
-        const QString request = backend->uapiSetConfig(config);
-        QElapsedTimer timer;
-        timer.start();
-        QCOMPARE(backend->uapiCommand(request), QStringLiteral("errno=%1").arg(errnoValue));
-        // Two bytes every 50 ms: the reply really came in pieces.
-        QVERIFY2(timer.elapsed() >= 150, qPrintable(QString::number(timer.elapsed())));
-
-        QFile sent(runtimePath("utun0.request"));
-        QVERIFY(sent.open(QIODevice::ReadOnly));
-        QCOMPARE(sent.readAll(), (request + QLatin1Char('\n')).toUtf8());
-
-        timer.restart();
-        backend->stopTunnelProcess();
-        backend->stopTunnelProcess(); // nothing left to stop: returns at once
-        QVERIFY(timer.elapsed() < 2000);
-        QCOMPARE(backend->tunnelProcess.exitStatus(), QProcess::NormalExit);
-        QVERIFY(!QFile::exists(runtimePath("utun0.sock")));
+        backend->setTimeouts({});
+        backend->connectVpn(sampleConfig());
+        QCOMPARE(backend->lastError(),
+                 errnoValue ? "Не удалось применить WireGuard/AWG-конфигурацию" : QString());
+        QFile record(runtimePath("utun2.request"));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QByteArray request = record.readAll();
+        QVERIFY2(request.startsWith("set=1\nprivate_key=60dabc98f63d4eeb89d15d86749e9fdd") &&
+                     request.endsWith("allowed_ip=::/0\n\n") && !request.endsWith("\n\n\n"),
+                 request.constData());
     }
 };
 

@@ -1,5 +1,4 @@
 #include "recoveryjournal.h"
-#include "testablemacvpnbackend.h"
 
 #include <QDir>
 #include <QFile>
@@ -132,59 +131,6 @@ private slots:
         QCOMPARE(journal.read(&read), RecoveryJournal::State::Missing);
         QVERIFY(QFile::link(folder, dir.filePath(QStringLiteral("link"))));
         QVERIFY(!RecoveryJournal(dir.filePath(QStringLiteral("link"))).setHostsBlock());
-    }
-
-    // What a daemon that died left is undone in order: the tunnel program (only when the
-    // pid still is one), the routes last to first, each service's DNS, the caches. A
-    // damaged journal is replayed as far as it reads and kept aside.
-    void replay_data()
-    {
-        QTest::addColumn<QString>("process");
-        QTest::addColumn<bool>("damaged");
-        QTest::addColumn<QStringList>("stopping");
-        const QString ps = "/bin/ps -o stat=,comm= -p 4242";
-        const QStringList stop{ps, "/bin/kill -TERM 4242", ps};
-        QTest::newRow("tunnel program runs") << "S    amneziawg-go" << false << stop;
-        QTest::newRow("pid reused") << "S    launchd" << false << QStringList{ps};
-        QTest::newRow("zombie") << "Z    amneziawg-go" << false << QStringList{ps};
-        QTest::newRow("damaged") << "S    /usr/local/bin/amneziawg-go" << true << stop;
-    }
-
-    void replay()
-    {
-        QFETCH(QString, process);
-        QFETCH(bool, damaged);
-        QFETCH(QStringList, stopping);
-        TestableMacVpnBackend backend;
-        int psCalls = 0;
-        backend.responder = [&](const TestableMacVpnBackend::Command &command) {
-            const bool first = command.program == "/bin/ps" && psCalls++ == 0;
-            return TestableMacVpnBackend::CommandResult{
-                true, first ? process + '\n' : QString(), {}};
-        };
-        QByteArray text = RecoveryJournal::serialize(fullContents());
-        if (damaged)
-            text.chop(3);
-        QDir().mkpath(QFileInfo(backend.journal.filePath()).path());
-        QFile file(backend.journal.filePath());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.close();
-
-        backend.recoverFromJournal();
-        const QStringList undo{
-            "/sbin/route -n delete -inet6 -net ::/1",
-            "/sbin/route -n delete -net 0.0.0.0/1",
-            "/sbin/route -n delete -host 198.51.100.10",
-            "/usr/sbin/networksetup -setdnsservers Ethernet 9.9.9.9 149.112.112.112",
-            "/usr/sbin/networksetup -setdnsservers USB \"LAN\"\t\u00e9\n Empty",
-            "/usr/sbin/networksetup -setdnsservers Wi-Fi 192.168.1.1",
-            "/usr/bin/dscacheutil -flushcache",
-            "/usr/bin/killall -HUP mDNSResponder"};
-        QCOMPARE(backend.commandLines(), stopping + undo);
-        QVERIFY(!QFile::exists(backend.journal.filePath()));
-        const QStringList kept = QDir(QFileInfo(backend.journal.filePath()).path())
-                                     .entryList({"recovery-journal.unreadable-*"});
-        QCOMPARE(kept.size(), damaged ? 1 : 0);
     }
 };
 

@@ -29,6 +29,10 @@ private slots:
             << R"({"config":"PrivateKey = ***\nPublicKey = cHVi\nPresharedKey = ***"})";
         QTest::newRow("vpn url") << R"({"config":"vpn://AAAAeJy_rV-1x","id":3})"
                                  << R"({"config":"vpn://***","id":3})";
+        // The tunnel's UAPI request, in the daemon's own log.
+        QTest::newRow("uapi request")
+            << "set=1\nprivate_key=60da\npublic_key=dc59\npreshared_key=999d\nendpoint=a:1"
+            << "set=1\nprivate_key=***\npublic_key=dc59\npreshared_key=***\nendpoint=a:1";
         QTest::newRow("truncated request") << "{\"command\":\"connect\",\"client_priv_key\":\"a2V5"
                                            << "{\"command\":\"connect\",\"client_priv_key\":\"***";
     }

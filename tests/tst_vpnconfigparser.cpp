@@ -123,9 +123,6 @@ private slots:
         row("last_config not json",
             document({container(awg, {{"awg", QJsonObject{{"last_config", "{nope"}}}})}),
             badClientConfig, awg, "awg");
-        row("last_config an array",
-            document({container(awg, {{"awg", QJsonObject{{"last_config", "[1]"}}}})}),
-            badClientConfig, awg, "awg");
 
         row("empty object skipped before the default",
             document({QJsonObject(), container(awg)}, awg), {}, awg, "awg");

@@ -41,7 +41,9 @@ protected:
             return nullptr;
         PlatformVpnBackend *backend = AmneziaV1Connector::createBackend();
         created.append(backend);
-        // Direct: runs wherever the backend emits, which must be its worker thread.
+        // Direct: runs wherever the backend emits, which must be its worker thread. Tied to
+        // the backend, not the connector: a test may delete the connector while its backend
+        // still reports from the worker thread.
         QObject::connect(
             backend, &PlatformVpnBackend::statusChanged, backend,
             [record = statusThreads] {

@@ -114,20 +114,6 @@ private slots:
                      VpnServiceProtocol::parsedConfigFromJson(wrongTypes)),
                  empty);
     }
-
-    void statusStringsBothWays()
-    {
-        const QStringList names{"disconnected", "connecting", "connected", "disconnecting",
-                                "error"};
-        for (int status = 0; status < names.size(); ++status) {
-            QCOMPARE(VpnServiceProtocol::statusToString(PlatformVpnBackend::Status(status)),
-                     names.at(status));
-            QCOMPARE(int(VpnServiceProtocol::statusFromString(names.at(status))), status);
-        }
-        QCOMPARE(VpnServiceProtocol::statusToString(PlatformVpnBackend::Status(7)),
-                 QStringLiteral("unknown"));
-        QCOMPARE(VpnServiceProtocol::statusFromString("unknown"), PlatformVpnBackend::Disconnected);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestVpnServiceProtocol)

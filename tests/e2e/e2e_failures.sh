@@ -9,73 +9,62 @@
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 readonly NETWORK_DOWN="route: writing to routing socket: Network is down"
+readonly NO_INTERFACE="Не удалось создать VPN-интерфейс"
 
-# expect_failed_connect TEXT [tarvexctl connect arguments after the configuration]:
-# connects with the full-tunnel fixture and expects TEXT and a fully restored system.
-expect_failed_connect() {
-    local text=$1
-    shift
-    snapshot
-    ctl connect "$(vpn_config full-tunnel)" "$@"
-    expect_error "$text"
-    expect_restored
-}
+# How a step is made to fail|the error the client gets|more tarvexctl arguments. "env
+# NAME=VALUE" starts a daemon with that environment, "cwd" one where no tunnel program is
+# found, anything else is a stand-in rule.
+readonly FAILURES=(
+    "cwd|Не найден amneziawg-go рядом с приложением|"
+    "env TARVEX_AWG_EXIT_MESSAGE=ERROR: Failed to create TUN device: operation not permitted|$NO_INTERFACE: amneziawg-go не может создать utun-интерфейс без прав администратора. Нужен привилегированный daemon/helper как в Amnezia.|"
+    "env TARVEX_AWG_EXIT_MESSAGE=ERROR: Failed to create TUN device: device busy|$NO_INTERFACE: ERROR: Failed to create TUN device: device busy|"
+    "env TARVEX_AWG_SET_ERRNO=-22|Не удалось применить WireGuard/AWG-конфигурацию|"
+    'fail stderr="ifconfig: ioctl (SIOCAIFADDR): Operation not permitted" ifconfig utun* inet *|Не удалось настроить IPv4 интерфейса: ifconfig: ioctl (SIOCAIFADDR): Operation not permitted|'
+    "fail stderr=\"$NETWORK_DOWN\" route -n add -host $SERVER *|Не удалось добавить маршрут до сервера: $NETWORK_DOWN|"
+    "fail stderr=\"$NETWORK_DOWN\" route -n add -inet6 -host 2001:db8:99::5 *|Не удалось добавить маршрут раздельного туннелирования: $NETWORK_DOWN|--split-only split-site.example 192.0.2.0/24 2001:db8:99::5"
+    "fail stderr=\"$NETWORK_DOWN\" route -n add -net 192.0.2.0/24 $GATEWAY|Не удалось добавить исключение раздельного туннелирования: $NETWORK_DOWN|--split-except split-site.example 192.0.2.0/24"
+)
 
-scenario_tunnel_program_missing() {
-    # Neither next to the daemon, nor in ../Resources, nor in the working folder.
-    mkdir -p "$WORK/empty"
+scenario_each_step_fails() {
+    local row how error arguments
+    for row in "${FAILURES[@]}"; do
+        IFS='|' read -r how error arguments <<<"$row"
+        case $how in
+            cwd) mkdir -p "$WORK/empty" && start_daemon --cwd "$WORK/empty" ;;
+            env\ *) start_daemon "${how#env }" ;;
+            *) [[ -n $daemon_pid ]] || start_daemon
+               knobs "$how" ;;
+        esac
+        snapshot
+        # shellcheck disable=SC2086  # the arguments are words
+        ctl connect "$(vpn_config full-tunnel)" $arguments
+        expect_error "$error"
+        expect_restored
+        [[ $how == *ifconfig* ]] && grep -q '^/sbin/route -n add' <<<"$(sim_log_since_snapshot)" \
+            && fail "a route was added after the interface failed"
+        [[ $how == *"-host $SERVER"* && $(sim_log_since_snapshot | grep -c '^/sbin/route -n add') != 1 ]] \
+            && fail "routes added after the server route failed"
+        [[ $how == *TARVEX_AWG_SET_ERRNO* ]] && expect_daemon_log "uapi reply errno -22"
+        knobs
+        [[ $how == cwd || $how == env\ * ]] && stop_daemon
+    done
+    # A failed connect is what the status says, until a disconnect clears it.
     start_daemon --cwd "$WORK/empty"
-    expect_failed_connect "Не найден amneziawg-go рядом с приложением"
+    ctl connect "$(vpn_config full-tunnel)"
     ctl status
     [[ $ctl_output == $'status: error\nerror: Не найден amneziawg-go рядом с приложением' ]] \
         || fail "status after the failure: $ctl_output"
     ctl disconnect
     expect_disconnected
-    expect_restored
     stop_daemon
-}
-
-scenario_no_administrator_rights() {
-    start_daemon TARVEX_AWG_EXIT_MESSAGE="ERROR: Failed to create TUN device: operation not permitted"
-    expect_failed_connect "Не удалось создать VPN-интерфейс: amneziawg-go не может создать \
-utun-интерфейс без прав администратора. Нужен привилегированный daemon/helper как в Amnezia."
-    stop_daemon
-}
-
-scenario_interface_not_created() {
-    start_daemon TARVEX_AWG_EXIT_MESSAGE="ERROR: Failed to create TUN device: device busy"
-    expect_failed_connect "Не удалось создать VPN-интерфейс: ERROR: Failed to create TUN device: \
-device busy"
-    stop_daemon
-}
-
-scenario_uapi_errno() {
-    start_daemon TARVEX_AWG_SET_ERRNO=-22
-    expect_failed_connect "Не удалось применить WireGuard/AWG-конфигурацию"
-    # The tunnel program ran and got the request before it was stopped again.
-    expect_daemon_log "uapi reply errno -22"
-    stop_daemon
-}
-
-scenario_ifconfig_fails() {
-    knobs 'fail stderr="ifconfig: ioctl (SIOCAIFADDR): Operation not permitted" ifconfig utun* inet *'
-    expect_failed_connect "Не удалось настроить IPv4 интерфейса: ifconfig: ioctl (SIOCAIFADDR): \
-Operation not permitted"
-    ! grep -q '^/sbin/route -n add' <<<"$(sim_log_since_snapshot)" || fail "a route was added"
-    knobs
-}
-
-scenario_server_route_fails() {
-    knobs "fail stderr=\"$NETWORK_DOWN\" route -n add -host $SERVER *"
-    expect_failed_connect "Не удалось добавить маршрут до сервера: $NETWORK_DOWN"
-    [[ $(sim_log_since_snapshot | grep -c '^/sbin/route -n add') == 1 ]] \
-        || fail "routes added after the server route failed"
-    knobs
 }
 
 scenario_route_fails_half_way() {
     knobs "fail stderr=\"$NETWORK_DOWN\" route -n add -net 128.0.0.0/1 *"
-    expect_failed_connect "Не удалось добавить IPv4 маршрут: $NETWORK_DOWN"
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)"
+    expect_error "Не удалось добавить IPv4 маршрут: $NETWORK_DOWN"
+    expect_restored
     # What was added is deleted again: the vendor's API host first, the tunnel routes in
     # reverse order, the server route last.
     local expected
@@ -96,20 +85,6 @@ scenario_route_fails_half_way() {
     knobs
 }
 
-scenario_split_route_fails() {
-    knobs "fail stderr=\"$NETWORK_DOWN\" route -n add -inet6 -host 2001:db8:99::5 *"
-    expect_failed_connect "Не удалось добавить маршрут раздельного туннелирования: $NETWORK_DOWN" \
-        --split-only split-site.example 192.0.2.0/24 2001:db8:99::5
-    knobs
-}
-
-scenario_exclusion_fails() {
-    knobs "fail stderr=\"$NETWORK_DOWN\" route -n add -net 192.0.2.0/24 $GATEWAY"
-    expect_failed_connect "Не удалось добавить исключение раздельного туннелирования: \
-$NETWORK_DOWN" --split-except split-site.example 192.0.2.0/24
-    knobs
-}
-
 scenario_control_character_refused() {
     snapshot
     ctl connect "$(vpn_config control-character)"
@@ -126,38 +101,14 @@ scenario_control_character_refused() {
 scenario_routes_of_others_kept() {
     route -n add -host "$SERVER" "$GATEWAY" >/dev/null || fail "cannot add the static route"
     route -n add -inet6 -net ::/1 -interface utun1 >/dev/null || fail "cannot add utun1's ::/1"
-    expect_failed_connect "Не удалось добавить маршрут до сервера: route: writing to routing \
-socket: File exists"
+    snapshot
+    ctl connect "$(vpn_config full-tunnel)"
+    expect_error "Не удалось добавить маршрут до сервера: route: writing to routing socket: File exists"
+    expect_restored
     route -n delete -host "$SERVER" >/dev/null || fail "the static route is gone"
     expect_legitimate_cycle
     route -n delete -inet6 -net ::/1 >/dev/null || fail "utun1's ::/1 is gone"
 }
 
-scenario_unreadable_dns_left_alone() {
-    knobs 'fail networksetup -getdnsservers Ethernet'
-    snapshot
-    ctl connect "$(vpn_config full-tunnel)"
-    expect_connected
-    [[ $(tarvex-macos dump | grep '^service ') == "service Wi-Fi enabled dns $TUNNEL_DNS
-service Ethernet enabled dns 9.9.9.9 149.112.112.112
-service 'Thunderbolt Bridge' disabled dns -" ]] || fail "DNS servers: $(tarvex-macos dump | grep '^service ')"
-    ctl disconnect
-    expect_disconnected
-    expect_restored
-    knobs
-}
-
-scenario_connects_after_failures() {
-    snapshot
-    ctl connect "$(vpn_config full-tunnel)"
-    expect_connected
-    expect_hosts_pinned
-    ctl disconnect
-    expect_disconnected
-    expect_restored
-}
-
-run_scenarios tunnel_program_missing no_administrator_rights interface_not_created uapi_errno \
-    ifconfig_fails server_route_fails route_fails_half_way split_route_fails exclusion_fails \
-    control_character_refused routes_of_others_kept unreadable_dns_left_alone \
-    connects_after_failures
+run_scenarios each_step_fails route_fails_half_way control_character_refused \
+    routes_of_others_kept

@@ -1,70 +1,78 @@
 #include "testablemacvpnbackend.h"
 
-TestableMacVpnBackend::TestableMacVpnBackend(QObject *parent)
-    : MacVpnBackend(parent)
+#include "macsimulator.h"
+#include "simulatedmac.h"
+
+#include <QFileInfo>
+
+TestableMacVpnBackend::Timeouts TestableMacVpnBackend::shortTimeouts()
 {
-    journal.setDirectory(journalDirectory.filePath(QStringLiteral("state")));
+    return {500, 500, 500, 500, 500};
 }
+
+TestableMacVpnBackend::TestableMacVpnBackend(SimulatedMac &mac)
+    : applicationDirectory(QFileInfo(QStringLiteral(TARVEX_AMNEZIAWG_STANDIN)).path())
+    , mac(mac)
+{}
+
+TestableMacVpnBackend::TestableMacVpnBackend()
+    : applicationDirectory(QFileInfo(QStringLiteral(TARVEX_AMNEZIAWG_STANDIN)).path())
+    , ownMac(std::make_unique<SimulatedMac>())
+    , mac(*ownMac)
+{}
 
 TestableMacVpnBackend::~TestableMacVpnBackend()
 {
-    if (currentStatus != Disconnected)
-        cleanup();
-    // What is left to undo has been undone through the scripted seams; the base
-    // destructor must not repeat it through the real ones.
-    currentStatus = Disconnected;
+    if (status() != Disconnected)
+        disconnectVpn();
 }
 
-QStringList TestableMacVpnBackend::commandLines() const
+MacVpnBackend::ProgramRun TestableMacVpnBackend::runProgram(const QString &program,
+                                                            const QStringList &arguments,
+                                                            int timeoutMs) const
 {
-    QStringList lines;
-    for (const Command &command : commands)
-        lines.append(command.line());
-    return lines;
-}
+    static const QStringList simulated{"/sbin/ifconfig", "/sbin/route", "/usr/sbin/networksetup",
+                                       "/usr/bin/dscacheutil", "/usr/bin/killall"};
+    if (!simulated.contains(program))
+        return MacVpnBackend::runProgram(program, arguments, timeoutMs);
 
-bool TestableMacVpnBackend::runCommand(const QString &program, const QStringList &arguments,
-                                       QString *standardOutput, QString *standardError,
-                                       int timeoutMs) const
-{
-    Q_UNUSED(timeoutMs)
-    const Command command{program, arguments};
-    // The recording is test bookkeeping, not backend state.
-    const_cast<TestableMacVpnBackend *>(this)->commands.append(command);
-    const CommandResult result = responder ? responder(command) : CommandResult();
-    if (standardOutput)
-        *standardOutput = result.standardOutput;
-    if (standardError)
-        *standardError = result.standardError;
-    return result.ok;
+    if (beforeCommand)
+        beforeCommand(program, arguments);
+    const MacSimulator::Run run = MacSimulator::run(program, arguments, mac.stateDirectory());
+    ProgramRun result;
+    if (run.hung) {
+        result.outcome = ProgramRun::TimedOut;
+        result.errorString = QStringLiteral("Process operation timed out");
+        return result;
+    }
+    result.outcome = ProgramRun::Finished;
+    result.exitStatus = run.crashed ? QProcess::CrashExit : QProcess::NormalExit;
+    result.exitCode = run.exitCode;
+    result.standardOutput = run.standardOutput;
+    result.standardError = run.standardError;
+    return result;
 }
 
 QList<QHostAddress> TestableMacVpnBackend::lookupHost(const QString &host, QString *error) const
 {
-    ++const_cast<TestableMacVpnBackend *>(this)->lookups;
-    if (!hosts.contains(host)) {
-        if (error)
-            *error = QStringLiteral("Host %1 not found").arg(host);
-        return {};
-    }
+    if (!hosts.contains(host) && error)
+        *error = QStringLiteral("Host %1 not found").arg(host);
     return hosts.value(host);
 }
 
 QString TestableMacVpnBackend::hostsFilePath() const
 {
-    return hostsFile.isEmpty() ? QStringLiteral("/nonexistent/hosts") : hostsFile;
+    return mac.hostsFile();
 }
 
 QString TestableMacVpnBackend::runtimeDirectory() const
 {
-    return runtimeDirectoryPath.isEmpty() ? MacVpnBackend::runtimeDirectory()
-                                          : runtimeDirectoryPath;
+    return mac.path(QStringLiteral("run/amneziawg"));
 }
 
 QString TestableMacVpnBackend::applicationDirPath() const
 {
-    return applicationDirectory.isEmpty() ? MacVpnBackend::applicationDirPath()
-                                          : applicationDirectory;
+    return applicationDirectory;
 }
 
 bool TestableMacVpnBackend::mayChangeSystem() const

@@ -30,6 +30,14 @@ const QRegularExpression &vpnUrl()
     return pattern;
 }
 
+// "private_key=..." and "preshared_key=..." lines of a UAPI request; "public_key=" stays.
+const QRegularExpression &uapiLine()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral(R"((^|\n)((?:private_key|preshared_key)=)[^\n]*)"));
+    return pattern;
+}
+
 } // namespace
 
 QString SecretMasker::mask(const QString &text)
@@ -39,5 +47,6 @@ QString SecretMasker::mask(const QString &text)
     masked.replace(jsonKeyValue(), QStringLiteral("\\1") + mask);
     masked.replace(configLine(), QStringLiteral("\\1") + mask);
     masked.replace(vpnUrl(), QStringLiteral("vpn://") + mask);
+    masked.replace(uapiLine(), QStringLiteral("\\1\\2") + mask);
     return masked;
 }
