@@ -21,6 +21,9 @@ packages=(
   qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libsodium-dev
   # the macOS sandbox and the real-tunnel tests
   util-linux iproute2 iputils-ping procps wireguard-go wireguard-tools
+  # hostile input: the ASan + UBSan build and the libFuzzer targets (clang 14 and its
+  # sanitizer and fuzzer runtimes)
+  clang-14 libclang-rt-14-dev
   # the macOS packaging checks (property lists, shell scripts)
   python3 shellcheck
 )
