@@ -33,4 +33,5 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TARVEX_SANITIZED=1
 
 cd "$build_dir"
-ctest --output-on-failure --timeout 900 "$@"
+# Side by side as in the plain suite; the sandbox's tests take turns (RESOURCE_LOCK).
+ctest --output-on-failure --timeout 900 --parallel "$(nproc)" "$@"
