@@ -61,22 +61,20 @@ QByteArray withoutBlocks(QByteArray content, const Blocks &found)
 
 } // namespace
 
+// A marker line that belongs to no block makes every block ambiguous: removing one could
+// pair the stray marker with another and take the user's lines between them along at the
+// next pin or unpin. Such a file is left as it is, blocks included.
 HostsFileEditor::Edit HostsFileEditor::pin(const QByteArray &content, const QString &host,
                                            const QStringList &addresses)
 {
     const Blocks found = findBlocks(content);
-    Edit edit{content, true, found.strayMarkerLines};
+    Edit edit{content, found.strayMarkerLines.isEmpty(), found.strayMarkerLines};
+    if (!edit.changed)
+        return edit;
+    // A block left by a daemon that died is replaced, not doubled. Everything else in the
+    // file, empty lines and white space included, is the user's and stays as it is.
     QByteArray &text = edit.content;
-    // A block left by a daemon that died is replaced, not doubled.
-    if (!found.spans.isEmpty()) {
-        text = withoutBlocks(content, found);
-        // Trimming takes the last line's end too; it comes back in the file's own style.
-        const QByteArray lineEnd = text.contains("\r\n") ? "\r\n" : "\n";
-        text = text.trimmed();
-        // A file that held nothing but the block must not start with an empty line.
-        if (!text.isEmpty())
-            text.append(lineEnd);
-    }
+    text = withoutBlocks(content, found);
     if (!text.isEmpty() && !text.endsWith('\n'))
         text.append('\n');
 
@@ -90,13 +88,12 @@ HostsFileEditor::Edit HostsFileEditor::pin(const QByteArray &content, const QStr
 HostsFileEditor::Edit HostsFileEditor::unpin(const QByteArray &content)
 {
     const Blocks found = findBlocks(content);
-    Edit edit{content, !found.spans.isEmpty(), found.strayMarkerLines};
+    Edit edit{content, found.strayMarkerLines.isEmpty() && !found.spans.isEmpty(),
+              found.strayMarkerLines};
     if (!edit.changed)
         return edit;
     QByteArray &text = edit.content;
     text = withoutBlocks(content, found);
-    while (text.contains("\n\n\n"))
-        text.replace("\n\n\n", "\n\n");
     if (!text.isEmpty() && !text.endsWith('\n'))
         text.append('\n');
     return edit;

@@ -115,6 +115,8 @@ void MacVpnBackend::pinControlPlaneHosts(const QStringList &addresses)
     const HostsFileEditor::Edit pinned = HostsFileEditor::pin(file.readAll(), host, addresses);
     file.close();
     warnAboutStrayMarkers(path, pinned.strayMarkerLines);
+    if (!pinned.changed)
+        return;
 
     // Recorded before it is written, so that a daemon started after a crash removes it.
     if (!recordHostsBlock())

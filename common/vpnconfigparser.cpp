@@ -6,6 +6,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QtEndian>
+
+#include <zlib.h>
 
 namespace {
 
@@ -26,6 +29,47 @@ VpnConfigParseResult fail(VpnConfigParseResult result, const QString &message,
     else
         qCWarning(lcTarvexParser).noquote() << "[VpnConfigParser]" << message << jsonError;
     return result;
+}
+
+// Qt's compressed form: the uncompressed size as 4 big-endian bytes, then a zlib stream.
+// qUncompress() allocates whatever size the first four bytes claim and grows past it without
+// limit, so a few bytes of configuration could make the client take gigabytes; this inflates
+// within MaxDocumentBytes and treats anything beyond as corrupt.
+QByteArray uncompressDocument(const QByteArray &compressed)
+{
+    constexpr qsizetype SizeBytes = 4;
+    if (compressed.size() <= SizeBytes)
+        return {};
+    const quint32 claimed = qFromBigEndian<quint32>(compressed.constData());
+    if (claimed > quint32(VpnConfigParser::MaxDocumentBytes))
+        return {};
+
+    z_stream stream = {};
+    if (inflateInit(&stream) != Z_OK)
+        return {};
+    stream.next_in =
+        reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData())) + SizeBytes;
+    stream.avail_in = uInt(compressed.size() - SizeBytes);
+    // One byte more than allowed tells a document of the largest size from a larger one.
+    const qsizetype capacity = qsizetype(VpnConfigParser::MaxDocumentBytes) + 1;
+    QByteArray document(qMax<qsizetype>(claimed, 256), Qt::Uninitialized);
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (qsizetype(stream.total_out) == document.size()) {
+            if (document.size() == capacity)
+                break;
+            document.resize(qMin(document.size() * 2, capacity));
+        }
+        stream.next_out = reinterpret_cast<Bytef *>(document.data()) + stream.total_out;
+        stream.avail_out = uInt(document.size() - qsizetype(stream.total_out));
+        status = inflate(&stream, Z_NO_FLUSH);
+    }
+    const qsizetype size = qsizetype(stream.total_out);
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END || size > VpnConfigParser::MaxDocumentBytes)
+        return {};
+    document.truncate(size);
+    return document;
 }
 
 QString stringValue(const QJsonObject &object, const QString &key)
@@ -91,7 +135,7 @@ VpnConfigParseResult VpnConfigParser::parseConfig(const QString &config)
     if (compressed.isEmpty())
         return fail(result, tr("Не удалось декодировать VPN-конфигурацию"));
 
-    const QByteArray json = qUncompress(compressed);
+    const QByteArray json = uncompressDocument(compressed);
     if (json.isEmpty())
         return fail(result, tr("Не удалось распаковать VPN-конфигурацию"));
 

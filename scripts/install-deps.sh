@@ -13,12 +13,17 @@ packages=(
   qml6-module-qt-labs-settings qml6-module-qttest
   # the QtQml module's type descriptions (Timer, the Qt namespace) that qmllint reads
   qml6-module-qtqml
+  # zlib: the vpn:// parser's bounded inflate
+  zlib1g-dev
   # a font with Cyrillic for the offscreen tests and screenshots
   fonts-dejavu-core
   # the local vendor API: HTTP server (it needs WebSockets), SQLite storage, libsodium
   qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libsodium-dev
   # the macOS sandbox and the real-tunnel tests
   util-linux iproute2 iputils-ping procps wireguard-go wireguard-tools
+  # hostile input: the ASan + UBSan build and the libFuzzer targets (clang 14 and its
+  # sanitizer and fuzzer runtimes)
+  clang-14 libclang-rt-14-dev
   # the macOS packaging checks (property lists, shell scripts)
   python3 shellcheck
 )

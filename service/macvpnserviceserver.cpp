@@ -352,9 +352,12 @@ void MacVpnServiceServer::rejectBusy(QLocalSocket *socket)
 
 QJsonObject MacVpnServiceServer::withPeerFor(uint callerUid, QJsonObject response) const
 {
+    // Only a reply that reports the status reports the peer: the version reply does not.
+    const bool statusReply = response.contains(QLatin1String("status"));
     const bool mayRead =
         callerUid != UnknownUid && (callerUid == 0 || callerUid == activePeerOwner);
-    if (mayRead && backend->status() == PlatformVpnBackend::Connected && !activePeer.isEmpty())
+    if (statusReply && mayRead && backend->status() == PlatformVpnBackend::Connected &&
+        !activePeer.isEmpty())
         response.insert(QStringLiteral("peer"), activePeer);
     return response;
 }

@@ -229,6 +229,9 @@ private slots:
         QCOMPARE(exchange(request("connect", peer(1))), reply("connected", {}, peer(1)));
         QCOMPARE(fake->lastPeer, peer(1).toVariantMap());
         QCOMPARE(exchange(request("status")), reply("connected", {}, peer(1)));
+        // The version goes to whoever asks and carries nothing else.
+        QCOMPARE(exchange(request("version")),
+                 QJsonObject({{"ok", true}, {"version", Tarvex::Version}}));
 
         // A failed connect reports no peer but keeps the one of the connection before it.
         fake->failWith = QStringLiteral("Не найден amneziawg-go рядом с приложением");

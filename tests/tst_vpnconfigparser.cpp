@@ -56,6 +56,18 @@ private slots:
         row("too short to unpack", "vpn://AAAA", NotUnpacked);
         // The capital prefix is not stripped: "VPN" joins the base64 text and breaks it.
         row("upper-case prefix", "VPN://" + bare, NotUnpacked);
+        // The first four bytes claim the uncompressed size; they are a hint, never trusted.
+        const auto claimingSize = [&bare](const char size[4]) {
+            const QByteArray compressed =
+                QByteArray::fromBase64(bare.toLatin1(), QByteArray::Base64UrlEncoding);
+            return "vpn://" + QString::fromLatin1((QByteArray(size, 4) + compressed.mid(4))
+                                                      .toBase64(QByteArray::Base64UrlEncoding));
+        };
+        row("size claimed too small", claimingSize("\0\0\0\1"), {});
+        row("size claimed 4 GiB", claimingSize("\xff\xff\xff\xff"), NotUnpacked);
+        row("document over 1 MiB",
+            VpnConfigFixture::encodeBytes("{\"pad\":\"" + QByteArray(1024 * 1024, 'x') + "\"}"),
+            NotUnpacked);
         row("json array", VpnConfigFixture::encodeBytes("[1,2,3]"), BadFormat);
         row("broken json", VpnConfigFixture::encodeBytes("{\"a\":"), BadFormat);
 

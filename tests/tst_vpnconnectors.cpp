@@ -13,7 +13,16 @@
 #include <QTest>
 #include <QThread>
 
+#include <memory>
+
 namespace {
+
+// The threads status changes happened on: the worker thread records, the test reads.
+struct StatusThreads
+{
+    QMutex mutex;
+    QList<QThread *> threads;
+};
 
 // A connector whose backends the test can watch: how many were made, and on which
 // thread each status change happened. withholdBackend plays a platform without one.
@@ -22,8 +31,8 @@ class ObservedConnector : public AmneziaV1Connector
 public:
     bool withholdBackend = false;
     QList<QPointer<PlatformVpnBackend>> created;
-    QMutex mutex; // the worker thread records, the test reads
-    QList<QThread *> statusThreads;
+    // Shared: a backend may outlive its connector and still report.
+    std::shared_ptr<StatusThreads> statusThreads = std::make_shared<StatusThreads>();
 
 protected:
     PlatformVpnBackend *createBackend() override
@@ -33,12 +42,13 @@ protected:
         PlatformVpnBackend *backend = AmneziaV1Connector::createBackend();
         created.append(backend);
         // Direct: runs wherever the backend emits, which must be its worker thread. Tied to
-        // the connector, which a test may delete while its backend still runs.
+        // the backend, not the connector: a test may delete the connector while its backend
+        // still reports from the worker thread.
         QObject::connect(
-            backend, &PlatformVpnBackend::statusChanged, this,
-            [this] {
-                QMutexLocker lock(&mutex);
-                statusThreads.append(QThread::currentThread());
+            backend, &PlatformVpnBackend::statusChanged, backend,
+            [record = statusThreads] {
+                QMutexLocker lock(&record->mutex);
+                record->threads.append(QThread::currentThread());
             },
             Qt::DirectConnection);
         return backend;
@@ -229,9 +239,10 @@ private slots:
         QCOMPARE(daemon.commands(), QStringList({"connect", "disconnect", "disconnect"}));
         QCOMPARE(connector.created.size(), 1);
         {
-            QMutexLocker lock(&connector.mutex);
-            QVERIFY(!connector.statusThreads.isEmpty());
-            QCOMPARE(connector.statusThreads.count(workerThread), connector.statusThreads.size());
+            StatusThreads &record = *connector.statusThreads;
+            QMutexLocker lock(&record.mutex);
+            QVERIFY(!record.threads.isEmpty());
+            QCOMPARE(record.threads.count(workerThread), record.threads.size());
         }
         QCOMPARE(signalThreads, QList<QThread *>(3, QThread::currentThread()));
         // Released before disconnected() reached us: thread gone, backend deleted with it.

@@ -155,7 +155,9 @@ scenario_unfinished_requests_bounded() {
     peak=$(daemon_memory_kb VmHWM)
     echo "24 unfinished 1 MB requests: $total held; daemon RSS $before kB before, peak $peak kB"
     ((total <= 17)) || fail "$total unfinished requests held (16 MiB allow 16)"
-    ((peak - before < 64 * 1024)) || fail "the daemon grew from $before kB to $peak kB"
+    # Under AddressSanitizer freed memory waits in its quarantine: RSS measures nothing there.
+    [[ ${TARVEX_SANITIZED:-0} == 1 ]] || ((peak - before < 64 * 1024)) \
+        || fail "the daemon grew from $before kB to $peak kB"
     expect_daemon_log "request buffers full"
     expect_legitimate_cycle
     stop_background
