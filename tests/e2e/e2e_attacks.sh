@@ -266,7 +266,7 @@ scenario_silent_name_server() {
     expect_restored
 }
 
-# --- 5. the client's view of a daemon that is gone ---------------------------------
+# --- 5. the client's view of a daemon that is gone ------------------------------------------
 
 scenario_daemon_dies_mid_request() {
     start_daemon TARVEX_AWG_NAME_DELAY_MS=3000

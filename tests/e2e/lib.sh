@@ -55,7 +55,7 @@ now_ms() {
     echo $((microseconds / 1000))
 }
 
-# wait_for, and failures, which fail below counts per scenario too.
+# failures and wait_for; fail itself is replaced below by one that names the scenario.
 # shellcheck source=../checks.sh
 source "$E2E_DIR/../checks.sh"
 scenario=""
