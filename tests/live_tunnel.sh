@@ -12,21 +12,8 @@
 # Functions are picked by name from the command line.
 # shellcheck disable=SC2317
 set -uo pipefail
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-finish() {
-    if ((failures)); then
-        echo "$failures check(s) failed"
-        exit 1
-    fi
-    echo "all checks passed"
-    exit 0
-}
+# shellcheck source=checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # Kernel state that a connection must give back exactly.
 network_snapshot() {
@@ -59,12 +46,7 @@ start_network_and_daemon() {
 
     (cd "$tunnel_dir" && exec "$daemon") >/tmp/daemon.log 2>&1 &
     daemon_pid=$!
-    local i
-    for ((i = 0; i < 100; i++)); do
-        [[ -S $TARVEX_SERVICE_SOCKET ]] && break
-        sleep 0.05
-    done
-    [[ -S $TARVEX_SERVICE_SOCKET ]] || { fail "the daemon did not start"; finish; }
+    wait_for 100 0.05 test -S "$TARVEX_SERVICE_SOCKET" || { fail "the daemon did not start"; finish; }
 }
 
 case_tunnel() {
@@ -318,10 +300,7 @@ case_standins() {
         rm -f /tmp/awg/amn0.name
         WG_TUN_NAME_FILE=/tmp/awg/amn0.name "$amneziawg" -f "$1" &
         pid=$!
-        for ((i = 0; i < 100; i++)); do
-            [[ -s /tmp/awg/amn0.name ]] && break
-            sleep 0.05
-        done
+        wait_for 100 0.05 test -s /tmp/awg/amn0.name
     }
 
     # The tunnel stand-in: wireguard-go on the first utunN free in the simulated Mac and in
@@ -351,11 +330,8 @@ case_standins() {
     start_tunnel_standin utun3
     kill -KILL "$pid"
     wait "$pid" 2>/dev/null
-    for ((i = 0; i < 40; i++)); do
-        ip link show utun3 >/dev/null 2>&1 || break
-        sleep 0.05
-    done
-    ! ip link show utun3 >/dev/null 2>&1 || fail "wireguard-go outlived a killed stand-in"
+    wait_for 40 0.05 eval '! ip link show utun3 >/dev/null 2>&1' \
+        || fail "wireguard-go outlived a killed stand-in"
 
     # Live mode refuses to run where the sandbox runner did not say it is inside.
     output=$(env -u TARVEX_SANDBOX /sbin/route -n add -host 198.51.100.78 192.168.1.1 2>&1)

@@ -4,7 +4,8 @@
 # the daemon runs and parses are the backend's tests, on the same simulation.) They only
 # ever touch a temporary state folder, so this runs outside the sandbox.
 # usage: macos_standins.sh STANDIN_DIR CASE   (CASE: state, formats, failures, knobs)
-# shellcheck disable=SC2086  # route arguments are kept as words in strings, split on purpose
+# Route arguments are kept as words in strings, split on purpose; cases are picked by name.
+# shellcheck disable=SC2086,SC2317
 set -uo pipefail
 
 bin=$(cd "$1" && pwd)
@@ -13,8 +14,8 @@ trap 'rm -rf "$work"' EXIT
 export TARVEX_SIM_STATE=$work/state
 unset TARVEX_SIM_KNOBS
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# shellcheck source=checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 # expect WHAT GOT WANTED
 expect() { [[ $2 == "$3" ]] || fail "$1: got"$'\n'"$2"$'\n'"expected"$'\n'"$3"; }
 dump() { "$bin/tarvex-macos" dump; }
@@ -173,5 +174,4 @@ EOF
 
 declare -F "case_$2" >/dev/null || { echo "unknown case $2"; exit 2; }
 "case_$2"
-((failures)) && { echo "$failures check(s) failed"; exit 1; }
-echo "all checks passed"
+finish

@@ -7,18 +7,14 @@
 #
 #   run_stack.sh REPO BUILD simulated|live
 set -uo pipefail
+# shellcheck source=checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 repo=$1 build=$2 mode=$3
 run=$(mktemp -d /tmp/tarvex-run-stack.XXXXXX)
 macos=$build/tools/macos/bin/tarvex-macos
 export TARVEX_BUILD_DIR=$build TARVEX_RUN_DIR=$run TARVEX_SERVICE_SOCKET=$run/tarvex-service.sock
-failures=0
 stack_pid=""
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 trap '[[ -z $stack_pid ]] || { kill -TERM "$stack_pid"; wait "$stack_pid"; }; rm -rf "$run"' EXIT
 
@@ -27,11 +23,7 @@ start_stack() {
     : >"$run/out"
     bash "$repo/scripts/run.sh" --no-build --no-client --port 0 "$@" >"$run/out" 2>&1 &
     stack_pid=$!
-    local attempt
-    for ((attempt = 0; attempt < 300; ++attempt)); do
-        ! grep -q "^Ctrl+C stops everything" "$run/out" || break
-        sleep 0.1
-    done
+    wait_for 300 0.1 grep -q "^Ctrl+C stops everything" "$run/out"
     api=$(sed -n 's|^  vendor API *\(http://[^ ]*\)/api/v1 .*|\1|p' "$run/out")
     [[ -n $api ]] || { cat "$run/out"; fail "the stack did not start"; exit 1; }
 }
@@ -112,10 +104,7 @@ case $mode in
         start_stack --live
         new_peer "$(sign_up live@example.com)" 100
         # The live server learns of the new peer within a second or two.
-        for ((attempt = 0; attempt < 50; ++attempt)); do
-            ! grep -q "live server accepts 1 peer" "$run/out" || break
-            sleep 0.1
-        done
+        wait_for 50 0.1 grep -q "live server accepts 1 peer" "$run/out"
         connect_peer "the live country"
         bash "$repo/scripts/run.sh" --shell ping -c 1 -W 3 -q 10.99.0.1 >/dev/null \
             || fail "no packet crossed the tunnel to the live server"
@@ -123,8 +112,4 @@ case $mode in
         ;;
 esac
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed"
+finish

@@ -7,15 +7,8 @@
 #        sandbox_runner.sh - - inside-connect-cycle      (inside a sandbox)
 # shellcheck disable=SC2317  # functions are picked by name from the command line
 set -uo pipefail
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-finish() {
-    ((failures)) && { echo "$failures check(s) failed"; exit 1; }
-    echo "all checks passed"
-    exit 0
-}
+# shellcheck source=checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 inside_isolation() {
     [[ ${TARVEX_SANDBOX:-} == 1 && ${TARVEX_SERVICE_SOCKET:-} == /tmp/* ]] || fail "environment"

@@ -282,6 +282,7 @@ private slots:
             ParsedVpnConfig config = configWith(changes);
             const QJsonObject changed = QJsonDocument::fromJson(changes).object();
             config.dns1 = changed.value("dns1").toString(config.dns1);
+            config.dns2 = changed.value("dns2").toString(config.dns2);
             config.hostName = changed.value("hostName").toString(config.hostName);
             QTest::newRow(name) << config << peer << QString() << error << true;
         };
@@ -290,6 +291,8 @@ private slots:
                invalid + "hostName содержит управляющие символы");
         refuse("dns word", R"({"dns1": "Empty"})",
                invalid + "dns1 должно быть IPv4- или IPv6-адресом");
+        refuse("dns option", R"({"dns2": "-setv6off"})",
+               invalid + "dns2 должно быть IPv4- или IPv6-адресом");
         refuse("interface as address", R"({"client_ip": "en0/32"})",
                invalid + "client_ip должно быть IPv4-адресом");
         refuse("mtu option", R"({"mtu": "-1"})", invalid + "mtu должно быть числом от 576 до 9000");

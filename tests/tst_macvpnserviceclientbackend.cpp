@@ -29,13 +29,6 @@ protected:
     int replyTimeoutMs() const override { return 300; }
 };
 
-// A client that trusts no daemon user, as a user's client meets another user's socket.
-class DistrustingBackend : public MacVpnServiceClientBackend
-{
-protected:
-    bool trustsServiceUser(uint) const override { return false; }
-};
-
 ParsedVpnConfig sampleConfig()
 {
     return VpnConfigParser::parseConfig(VpnConfigFixture::encode(VpnConfigFixture::awgDocument(
@@ -247,24 +240,6 @@ private slots:
         QCOMPARE(backend->status(), Status::Error);
         QCOMPARE(backend->lastError(), Unavailable + transportError);
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-    }
-
-    // The connect request carries the keys: it never reaches a daemon of an untrusted
-    // user. Status and disconnect carry nothing and still go.
-    void connectGoesOnlyToATrustedDaemon()
-    {
-        FakeServiceDaemon daemon;
-        daemon.answerSuccess();
-        DistrustingBackend backend;
-        backend.connectVpn(sampleConfig(), samplePeer());
-        QCOMPARE(backend.lastError(),
-                 Unavailable +
-                     QStringLiteral("сокет %1 открыт не системным сервисом (uid %2), запрос на "
-                                    "подключение с ключами не отправлен")
-                         .arg(qEnvironmentVariable("TARVEX_SERVICE_SOCKET"))
-                         .arg(::getuid()));
-        QVERIFY(backend.refreshStatus(nullptr));
-        QCOMPARE(daemon.commands(), QStringList({"status"}));
     }
 
     void logsNeverCarryKeys()

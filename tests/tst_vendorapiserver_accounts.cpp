@@ -3,7 +3,6 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -206,28 +205,6 @@ private slots:
         QCOMPARE(reply.status, status);
         QCOMPARE(reply.json.value("success"), QJsonValue(false));
         QVERIFY(!reply.json.value("message").toString().isEmpty());
-    }
-
-    void garbageOnTheSocketLeavesTheServerAnswering_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("binary") << QByteArray("\x00\xff\x13\x37\r\n\r\n", 8);
-        QTest::newRow("no request line") << QByteArray("\r\n\r\n\r\n");
-        QTest::newRow("lying length")
-            << QByteArray("POST /api/v1/auth/login HTTP/1.1\r\nContent-Length: -5\r\n\r\n{}");
-        QTest::newRow("endless header")
-            << QByteArray("GET / HTTP/1.1\r\nX: ") + QByteArray(200000, 'x');
-    }
-
-    void garbageOnTheSocketLeavesTheServerAnswering()
-    {
-        QFETCH(QByteArray, bytes);
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, quint16(server->rootUrl().port()));
-        socket.write(bytes);
-        // The server lives in this thread: waiting here lets it read the bytes.
-        QTest::qWait(100);
-        QCOMPARE(client->api("GET", "/countries").status, 401);
     }
 };
 

@@ -25,11 +25,10 @@ struct StatusThreads
 };
 
 // A connector whose backends the test can watch: how many were made, and on which
-// thread each status change happened. withholdBackend plays a platform without one.
+// thread each status change happened.
 class ObservedConnector : public AmneziaV1Connector
 {
 public:
-    bool withholdBackend = false;
     QList<QPointer<PlatformVpnBackend>> created;
     // Shared: a backend may outlive its connector and still report.
     std::shared_ptr<StatusThreads> statusThreads = std::make_shared<StatusThreads>();
@@ -37,8 +36,6 @@ public:
 protected:
     PlatformVpnBackend *createBackend() override
     {
-        if (withholdBackend)
-            return nullptr;
         PlatformVpnBackend *backend = AmneziaV1Connector::createBackend();
         created.append(backend);
         // Direct: runs wherever the backend emits, which must be its worker thread. Tied to
@@ -193,15 +190,6 @@ private slots:
 
         daemon.stop();
         QTRY_VERIFY_WITH_TIMEOUT(!worker, 3000);
-    }
-
-    void noPlatformBackend()
-    {
-        ObservedConnector connector;
-        connector.withholdBackend = true;
-        connector.connectPeer(peerFor("amnezia-v1"));
-        QCOMPARE(connector.lastError(), QStringLiteral("VPN-платформа пока не поддерживается"));
-        QVERIFY(!connector.findChild<QThread *>());
     }
 
     void backendRunsOnWorkerThreadAndSurvivesFailedDisconnect()

@@ -17,14 +17,6 @@ class TestVpnServiceProtocol : public QObject
     Q_OBJECT
 
 private slots:
-    void socketPathFallsBackToTheStandardPath()
-    {
-        // Set but empty: the standard path. (Every socket test relies on the override itself.)
-        qputenv("TARVEX_SERVICE_SOCKET", "");
-        QCOMPARE(VpnServiceProtocol::socketPath(),
-                 QStringLiteral("/private/tmp/tarvex-client-service.sock"));
-    }
-
     void readMessage_data()
     {
         QTest::addColumn<QByteArrayList>("pieces");

@@ -37,10 +37,19 @@ standins_running() {
     return 1
 }
 
+# at_step: kill_connect_at's connect has reached its step ("connected": it has finished).
+at_step() {
+    case $knob in
+        tunnel) grep -q '"pid":[1-9]' "$JOURNAL" 2>/dev/null ;;
+        "") ! kill -0 "$connect_pid" 2>/dev/null ;;
+        *) grep -qF -- "$shown" <<<"$(sim_log_since_snapshot)" ;;
+    esac
+}
+
 # kill_connect_at STEP: starts a connect, kills the daemon outright once it is at STEP,
 # and waits until the command it was running has finished.
 kill_connect_at() {
-    local name knob shown attempt
+    local name knob shown
     IFS='|' read -r name knob shown <<<"$1"
     if [[ $knob == tunnel ]]; then
         start_daemon TARVEX_AWG_NAME_DELAY_MS=3000
@@ -51,23 +60,12 @@ kill_connect_at() {
     snapshot
     "$TARVEX_E2E_CTL" connect "$(vpn_config full-tunnel)" >/dev/null 2>&1 &
     local connect_pid=$!
-    for attempt in $(seq 200); do
-        case $knob in
-            tunnel) grep -q '"pid":[1-9]' "$JOURNAL" 2>/dev/null && break ;;
-            "") ! kill -0 "$connect_pid" 2>/dev/null && break ;;
-            *) grep -qF -- "$shown" <<<"$(sim_log_since_snapshot)" && break ;;
-        esac
-        sleep 0.01
-    done
-    ((attempt < 200)) || fail "$name: the connect never got there"
+    wait_for 200 0.01 at_step || fail "$name: the connect never got there"
     kill -KILL "$daemon_pid"
     wait "$daemon_pid" 2>/dev/null
     daemon_pid=""
     wait "$connect_pid"
-    for attempt in $(seq 100); do
-        standins_running || break
-        sleep 0.02
-    done
+    wait_for 100 0.02 eval '! standins_running'
     knobs
     [[ -s $JOURNAL ]] || fail "$name: no recovery journal"
 }

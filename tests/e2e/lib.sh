@@ -55,7 +55,9 @@ now_ms() {
     echo $((microseconds / 1000))
 }
 
-failures=0
+# failures and wait_for; fail itself is replaced below by one that names the scenario.
+# shellcheck source=../checks.sh
+source "$E2E_DIR/../checks.sh"
 scenario=""
 scenario_failures=0
 
@@ -127,14 +129,14 @@ start_daemon() {
     daemon_log=$WORK/daemon.$daemon_count.log
     (cd "$cwd" && exec env "$@" "$TARVEX_E2E_DAEMON") >"$daemon_log" 2>&1 &
     daemon_pid=$!
-    local attempt
-    for attempt in $(seq 100); do
-        "$TARVEX_E2E_CTL" status >/dev/null 2>&1 && return 0
-        kill -0 "$daemon_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    fail "the daemon did not start (attempt $attempt)"
+    wait_for 100 0.05 daemon_answers && kill -0 "$daemon_pid" 2>/dev/null && return 0
+    fail "the daemon did not start"
     return 1
+}
+
+# daemon_answers: the daemon answers a status request, or is gone (and never will).
+daemon_answers() {
+    "$TARVEX_E2E_CTL" status >/dev/null 2>&1 || ! kill -0 "$daemon_pid" 2>/dev/null
 }
 
 # stop_daemon: SIGTERM, as launchd stops it; daemon_status is its exit status.
@@ -154,13 +156,17 @@ daemon_log_since_snapshot() {
     tail -n "+$((mark + 1))" "$daemon_log"
 }
 
-# expect_daemon_log TEXT: the daemon logged a line containing TEXT since the snapshot.
+# daemon_logged TEXT: the daemon logged a line containing TEXT since the snapshot.
+daemon_logged() {
+    grep -qF -- "$1" <<<"$(daemon_log_since_snapshot)"
+}
+
 expect_daemon_log() {
-    grep -qF -- "$1" <<<"$(daemon_log_since_snapshot)" || fail "daemon log has no line with: $1"
+    daemon_logged "$1" || fail "daemon log has no line with: $1"
 }
 
 expect_no_daemon_log() {
-    ! grep -qF -- "$1" <<<"$(daemon_log_since_snapshot)" || fail "daemon log has a line with: $1"
+    ! daemon_logged "$1" || fail "daemon log has a line with: $1"
 }
 
 # --- the local vendor API and the client ----------------------------------------------
@@ -170,20 +176,21 @@ vendor_api_root=""
 # start_vendor_api: tarvex-vendor-api (TARVEX_E2E_VENDOR_API) on a free port of the
 # sandbox's loopback with a fresh data folder; vendor_api_root is its root URL.
 start_vendor_api() {
-    local data=$WORK/vendor-api attempt
+    local data=$WORK/vendor-api
     rm -rf "$data"
     : >"$WORK/vendor-api.out"
     "${TARVEX_E2E_VENDOR_API:?TARVEX_E2E_VENDOR_API is not set}" --port 0 --data "$data" \
         --cheap-password-hashing >"$WORK/vendor-api.out" 2>"$WORK/vendor-api.log" &
-    local pid=$!
-    for attempt in $(seq 100); do
-        vendor_api_root=$(sed -n 's/^listening on //p' "$WORK/vendor-api.out")
-        [[ -z $vendor_api_root ]] || return 0
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    fail "the vendor API did not start (attempt $attempt): $(cat "$WORK/vendor-api.log")"
+    vendor_api_pid=$!
+    wait_for 100 0.05 vendor_api_listens && [[ -n $vendor_api_root ]] && return 0
+    fail "the vendor API did not start: $(cat "$WORK/vendor-api.log")"
     return 1
+}
+
+# vendor_api_listens: vendor_api_root is known, or the vendor API is gone.
+vendor_api_listens() {
+    vendor_api_root=$(sed -n 's/^listening on //p' "$WORK/vendor-api.out")
+    [[ -n $vendor_api_root ]] || ! kill -0 "$vendor_api_pid" 2>/dev/null
 }
 
 # run_client PROGRAM ARG...: a client offscreen on the vendor API and the daemon, its
@@ -349,12 +356,8 @@ in_background() {
     # whose end would leave the program running.
     setpriv --reuid="$uid" --regid="$uid" --clear-groups -- "$@" >"$output" 2>&1 &
     background_pids+=($!)
-    local attempt
-    for attempt in $(seq 250); do
-        [[ -s $output ]] && return 0
-        sleep 0.02
-    done
-    fail "no word from $* (attempt $attempt)"
+    wait_for 250 0.02 test -s "$output" && return 0
+    fail "no word from $*"
     return 1
 }
 
