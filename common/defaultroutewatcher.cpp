@@ -2,6 +2,8 @@
 
 #include "tarvexlogging.h"
 
+#include <cctype>
+
 namespace {
 
 constexpr int StopWaitMs = 1000;
@@ -57,6 +59,10 @@ void DefaultRouteWatcher::start(const QString &newProgram, const QStringList &ne
     poll.start(timing.pollMs);
     clockCheck.start(timing.clockCheckMs);
     startMonitor();
+    // The default route was read at the start of the connect, seconds before the monitor
+    // began to listen: one look covers a change in between.
+    if (!program.isEmpty())
+        debounce.start(timing.debounceMs);
 }
 
 void DefaultRouteWatcher::stop()
@@ -74,11 +80,22 @@ bool DefaultRouteWatcher::isRouteChange(const QByteArray &line)
 {
     static const char *const types[] = {
         "RTM_ADD:", "RTM_DELETE:", "RTM_CHANGE:", "RTM_NEWADDR:", "RTM_DELADDR:"};
-    for (const char *type : types) {
-        if (line.startsWith(type))
-            return true;
-    }
-    return false;
+    bool typed = false;
+    for (const char *type : types)
+        typed = typed || line.startsWith(type);
+    if (!typed)
+        return false;
+    // The kernel copies a refused request (any local user may write to a routing socket)
+    // to every listener with its errno; it changed nothing and must not make the daemon
+    // look again and again.
+    const int at = line.indexOf("errno ");
+    if (at < 0)
+        return true;
+    const QByteArray rest = line.mid(at + 6);
+    int digits = 0;
+    while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest.at(digits))))
+        ++digits;
+    return digits > 0 && rest.left(digits).toInt() == 0;
 }
 
 void DefaultRouteWatcher::startMonitor()

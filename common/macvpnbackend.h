@@ -134,6 +134,7 @@ private:
 
     // Configuration accessors and address checks.
     UpstreamRoute defaultRoute(bool inet6) const;
+    std::optional<UpstreamRoute> readDefaultRoute(bool inet6) const;
     static QStringList allowedIps(const ParsedVpnConfig &config);
     static QString endpointHost(const ParsedVpnConfig &config);
     static int endpointPort(const ParsedVpnConfig &config);

@@ -31,10 +31,16 @@ bool isRoute(const QString &route, QAbstractSocket::NetworkLayerProtocol family,
 
 UpstreamRoute MacVpnBackend::defaultRoute(bool inet6) const
 {
+    return readDefaultRoute(inet6).value_or(UpstreamRoute{});
+}
+
+std::optional<UpstreamRoute> MacVpnBackend::readDefaultRoute(bool inet6) const
+{
     QString output;
-    if (!runCommand(RouteCommand::Program, RouteCommand::getDefault(inet6), &output, nullptr))
-        return {};
-    return UpstreamRoute::fromRouteGet(output);
+    QString error;
+    const bool succeeded =
+        runCommand(RouteCommand::Program, RouteCommand::getDefault(inet6), &output, &error);
+    return UpstreamRoute::fromRouteGetRun(succeeded, output, error);
 }
 
 QStringList MacVpnBackend::allowedIps(const ParsedVpnConfig &config)

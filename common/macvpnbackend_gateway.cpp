@@ -19,8 +19,14 @@ void MacVpnBackend::followDefaultRoute(const QString &reason)
         if (routes.isEmpty())
             continue;
         UpstreamRoute &current = inet6 ? upstream6 : upstream4;
+        const std::optional<UpstreamRoute> found = readDefaultRoute(inet6);
+        if (!found) {
+            qCWarning(lcTarvexBackend) << "[MacVpnBackend] default route unknown (" << reason
+                                       << "): routes stay on" << current.describe();
+            continue;
+        }
         const std::optional<UpstreamRoute> way =
-            UpstreamRoute::next(current, defaultRoute(inet6), interfaceName);
+            UpstreamRoute::next(current, *found, interfaceName);
         if (!way)
             continue;
         int moved = 0;

@@ -29,6 +29,17 @@ UpstreamRoute UpstreamRoute::fromRouteGet(const QString &output)
     return route;
 }
 
+std::optional<UpstreamRoute> UpstreamRoute::fromRouteGetRun(bool succeeded, const QString &output,
+                                                            const QString &error)
+{
+    if (succeeded)
+        return fromRouteGet(output);
+    if (error.contains(QLatin1String("not in table")) ||
+        output.contains(QLatin1String("not in table")))
+        return UpstreamRoute{};
+    return std::nullopt;
+}
+
 UpstreamRoute UpstreamRoute::blackhole()
 {
     return {Kind::Blackhole, QString(), QString()};

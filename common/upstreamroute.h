@@ -21,6 +21,11 @@ struct UpstreamRoute
     // The default route in the output of "route -n get [-inet6] default": a gateway, an
     // interface-only default, or None when the table has no default.
     static UpstreamRoute fromRouteGet(const QString &output);
+    // The same from a whole run: None only when the table has no default ("not in table");
+    // nothing when the run says nothing (it did not finish, or failed for another reason).
+    // Taking such a run for "no default route" would blackhole a working tunnel.
+    static std::optional<UpstreamRoute> fromRouteGetRun(bool succeeded, const QString &output,
+                                                        const QString &error);
     static UpstreamRoute blackhole();
 
     // Where routes that take `current` go now that the default route is `found`; nothing

@@ -81,6 +81,38 @@ private slots:
             << "-n add -inet6 -host 2001:db8:51::10 ::1 -blackhole";
     }
 
+    // Only an answer of "not in table" means no default route; a run that said nothing
+    // leaves the routes where they are.
+    void readsRun_data()
+    {
+        QTest::addColumn<bool>("succeeded");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("found"); // describe(), or "unknown"
+
+        QTest::newRow("answer") << true << routeGet("10.0.5.1", "en1") << ""
+                                << "10.0.5.1 en1";
+        QTest::newRow("empty table") << false << ""
+                                     << "route: writing to routing socket: not in table"
+                                     << "none";
+        QTest::newRow("timed out") << false << ""
+                                   << "Process operation timed out"
+                                   << "unknown";
+        QTest::newRow("other failure") << false << ""
+                                       << "route: socket: Permission denied"
+                                       << "unknown";
+    }
+
+    void readsRun()
+    {
+        QFETCH(bool, succeeded);
+        QFETCH(QString, output);
+        QFETCH(QString, error);
+        QFETCH(QString, found);
+        const auto run = UpstreamRoute::fromRouteGetRun(succeeded, output, error);
+        QCOMPARE(run ? run->describe() : QStringLiteral("unknown"), found);
+    }
+
     void follow()
     {
         QFETCH(QString, current);
