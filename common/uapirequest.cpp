@@ -87,8 +87,12 @@ int UapiRequest::replyErrno(const QString &reply)
     const QStringList lines = reply.split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         const int equals = line.indexOf(QLatin1Char('='));
-        if (equals > 0 && line.left(equals) == QLatin1String("errno"))
-            return line.mid(equals + 1).toInt();
+        if (equals > 0 && line.left(equals) == QLatin1String("errno")) {
+            // A value that is no number is no success either.
+            bool ok = false;
+            const int value = line.mid(equals + 1).toInt(&ok);
+            return ok ? value : -1;
+        }
     }
     return -1;
 }

@@ -18,7 +18,7 @@ public:
     // IPv6 host is bracketed here); the keys and obfuscation values come from lastConfig.
     static QString setConfig(const QJsonObject &lastConfig, const QString &endpointHost,
                              int endpointPort, const QStringList &allowedIps);
-    // The value of the first "errno" line, or -1 when there is none.
+    // The value of the first "errno" line; -1 when there is none or it is no number.
     static int replyErrno(const QString &reply);
     // Base64 to lower-case hex, leniently: the tunnel program judges the key, not we.
     static QString hexKey(const QString &base64Key);
