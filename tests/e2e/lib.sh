@@ -165,10 +165,6 @@ expect_daemon_log() {
     daemon_logged "$1" || fail "daemon log has no line with: $1"
 }
 
-expect_no_daemon_log() {
-    ! daemon_logged "$1" || fail "daemon log has a line with: $1"
-}
-
 # --- the local vendor API and the client ----------------------------------------------
 
 vendor_api_root=""
@@ -292,11 +288,6 @@ service 'Thunderbolt Bridge' disabled dns -"
     [[ $actual == "$expected" ]] || fail "DNS servers: $actual"
 }
 
-expect_dns_untouched() {
-    [[ $(tarvex-macos dump | grep '^service ') == "$(grep '^service ' "$WORK/before.dump")" ]] \
-        || fail "DNS servers changed: $(tarvex-macos dump | grep '^service ')"
-}
-
 # expect_hosts_pinned [BASE]: /etc/hosts is BASE (default: the snapshot's) with the
 # daemon's block for the vendor domain at its end.
 expect_hosts_pinned() {
@@ -379,14 +370,4 @@ expect_legitimate_cycle() {
     ctl disconnect
     expect_disconnected
     expect_restored
-}
-
-# vpn_config_edited FIXTURE NAME SED-SCRIPT: like vpn_config, with the fixture's JSON
-# changed by SED-SCRIPT first; readable by every user.
-vpn_config_edited() {
-    local json=$WORK/$2.json file=$WORK/$2.vpn
-    sed -e "$3" "$FIXTURES/$1.json" >"$json"
-    "$TARVEX_E2E_ENCODE" "$json" >"$file" || fail "cannot encode $2"
-    chmod a+r "$file"
-    echo "$file"
 }
