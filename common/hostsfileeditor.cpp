@@ -47,7 +47,8 @@ Blocks findBlocks(const QByteArray &content)
 
 // Each block goes together with the line feed that ends its end line: pinning added
 // that line feed, so pin followed by unpin gives the file back byte for byte instead of
-// leaving an empty line behind on every machine that ever connected.
+// leaving an empty line behind on every machine that ever connected. What is left ends
+// with a line feed, so that a block can follow its last line.
 QByteArray withoutBlocks(QByteArray content, const Blocks &found)
 {
     for (auto it = found.spans.crbegin(); it != found.spans.crend(); ++it) {
@@ -56,6 +57,8 @@ QByteArray withoutBlocks(QByteArray content, const Blocks &found)
             ++end;
         content.remove(it->first, end - it->first);
     }
+    if (!content.isEmpty() && !content.endsWith('\n'))
+        content.append('\n');
     return content;
 }
 
@@ -75,8 +78,6 @@ HostsFileEditor::Edit HostsFileEditor::pin(const QByteArray &content, const QStr
     // file, empty lines and white space included, is the user's and stays as it is.
     QByteArray &text = edit.content;
     text = withoutBlocks(content, found);
-    if (!text.isEmpty() && !text.endsWith('\n'))
-        text.append('\n');
 
     text += QByteArray(BeginMarker) + '\n';
     for (const QString &address : addresses)
@@ -94,7 +95,5 @@ HostsFileEditor::Edit HostsFileEditor::unpin(const QByteArray &content)
         return edit;
     QByteArray &text = edit.content;
     text = withoutBlocks(content, found);
-    if (!text.isEmpty() && !text.endsWith('\n'))
-        text.append('\n');
     return edit;
 }
