@@ -162,13 +162,29 @@ scenario_unfinished_requests_bounded() {
     stop_background
 }
 
+daemon_fd_count() {
+    find "/proc/$daemon_pid/fd" -mindepth 1 | wc -l
+}
+
+# daemon_fds_steady: true once two calls in a row find as many descriptors.
+daemon_fds_steady() {
+    local now
+    now=$(daemon_fd_count)
+    [[ $now == "${last_fd_count:-}" ]] && return 0
+    last_fd_count=$now
+    return 1
+}
+
 # Qt closes the listening socket, and deletes its file, when accepting fails; here the
 # daemon runs out of descriptors while nobody holds connections.
 scenario_listener_lost_and_regained() {
     local soft open
     # Only the soft limit: raising a hard limit again may need more than root has here.
     soft=$(prlimit --pid "$daemon_pid" --nofile --output SOFT --noheadings)
-    open=$(find "/proc/$daemon_pid/fd" -mindepth 1 | wc -l)
+    # Connections of the scenario before may still be closing: a limit taken from a
+    # count that then falls would leave room for every connection held below.
+    wait_for 50 0.1 daemon_fds_steady || fail "the daemon's descriptors never settled"
+    open=$(daemon_fd_count)
     prlimit --pid "$daemon_pid" --nofile=$((open + 2)):
     in_background "$LOOT/hold.out" "$NOBODY" "$TARVEX_E2E_ATTACKER" hold "$SOCK" 6 0 30
     wait_for 150 0.02 daemon_logged "listening socket lost"
