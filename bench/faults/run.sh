@@ -4,18 +4,21 @@
 # for judging the test suite, not a test itself: it changes the working tree while it
 # runs (each patch is reverted afterwards), so run it in a checkout of its own.
 #
-#   bench/faults/run.sh [--qml] [--build DIR] [--out FILE] [PATCH...]   (default: every *.patch)
+#   bench/faults/run.sh [--qml] [--build DIR] [--out FILE] [--tests REGEX] [PATCH...]
+#                                                                 (default: every *.patch)
 #
 # Needs root (the sandbox tests do). Tests that cannot see a product fault (the QML
 # suites, packaging, the local vendor API) are left out, the same set every time.
 # --qml: the faults of bench/faults/qml instead, patches against the interface's QML,
 # judged by the QML suites (quick_*, e2e_product); only their runner is rebuilt.
+# --tests: only the tests whose names match REGEX judge (what one group of tests catches).
 set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 faults=$repo/bench/faults
 build=$repo/build
 out=""
+only=()
 readonly EXCLUDE='^(quick_|qmllint|screenshots|macos_packaging_|install_prefix|tst_vendorapiserver_|tst_buildconfig|client_)'
 select=(-E "$EXCLUDE")
 guarded=(common service client)
@@ -25,6 +28,7 @@ while (($#)); do
         --qml) faults=$repo/bench/faults/qml; select=(-R '^(quick_.*|e2e_product)$'); guarded=(client/qml); shift ;;
         --build) build=$2; shift 2 ;;
         --out) out=$2; shift 2 ;;
+        --tests) only=(-R "$2"); shift 2 ;;
         -h|--help) sed -n '2,12s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
         *) break ;;
     esac
@@ -41,8 +45,12 @@ targets() {
         echo tarvex_quick_tests
         return
     fi
-    ctest --test-dir "$build" -N -E "$EXCLUDE" | sed -n 's/^ *Test *#[0-9]*: \(tst_.*\)$/\1/p'
-    echo TarvexVpnService tarvexctl amneziawg-go tarvex-macos vpnconfig-encode tarvex-attacker
+    local names
+    names=$(ctest --test-dir "$build" -N -E "$EXCLUDE" "${only[@]}" | sed -n 's/^ *Test *#[0-9]*: //p')
+    grep '^tst_' <<<"$names"
+    # Every other test starts the sandbox's programs.
+    grep -qv '^tst_' <<<"$names" \
+        && echo TarvexVpnService tarvexctl amneziawg-go tarvex-macos vpnconfig-encode tarvex-attacker
 }
 
 # failing_tests: the names of the tests that fail now, space-separated; "build failed"
@@ -51,7 +59,7 @@ failing_tests() {
     # shellcheck disable=SC2046  # one target per word
     cmake --build "$build" -j2 --target $(targets) >"$build/faults-build.log" 2>&1 \
         || { echo "build failed"; return; }
-    ctest --test-dir "$build" -j2 "${select[@]}" --timeout 120 >"$build/faults-ctest.log" 2>&1
+    ctest --test-dir "$build" -j2 "${select[@]}" "${only[@]}" --timeout 120 >"$build/faults-ctest.log" 2>&1
     sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*$/\1/p' "$build/faults-ctest.log" | sort | tr '\n' ' '
 }
 
