@@ -1,5 +1,5 @@
 #!/bin/bash
-# Stand-in for launchctl, pkgutil, pkgbuild and codesign in the macOS packaging tests
+# Stand-in for launchctl, pkgutil and pkgbuild in the macOS packaging tests
 # (macos_packaging.py links it under those names). Records every call in $STUB_LOG, one
 # line of tab-separated words (its name, then its arguments), and keeps what the scripts
 # ask about under $STUB_STATE; the scratch Mac is $TARVEX_ROOT.

@@ -1,7 +1,5 @@
 #include "vendorapiprocess.h"
 
-#include <QElapsedTimer>
-
 VendorApiProcess::VendorApiProcess(const QString &program, const QString &serversFile)
     : program(program)
     , serversFile(serversFile)
@@ -18,8 +16,6 @@ VendorApiProcess::~VendorApiProcess()
 bool VendorApiProcess::start(const QString &dataFolder, quint16 port)
 {
     stop();
-    QElapsedTimer timer;
-    timer.start();
     process.start(program, {QStringLiteral("--port"), QString::number(port),
                             QStringLiteral("--data"), dataFolder, QStringLiteral("--servers"),
                             serversFile, QStringLiteral("--cheap-password-hashing")});
@@ -38,7 +34,6 @@ bool VendorApiProcess::start(const QString &dataFolder, quint16 port)
         stop();
         return false;
     }
-    startTime = timer.elapsed();
     root = QUrl(QString::fromUtf8(line.mid(prefix.size())));
     return true;
 }

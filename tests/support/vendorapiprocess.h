@@ -20,8 +20,6 @@ public:
     bool isRunning() const;
     QUrl rootUrl() const { return root; }
     QString errorString() const { return error; }
-    // Milliseconds from the start to the listening line of the last start().
-    qint64 startMs() const { return startTime; }
 
 private:
     QString program;
@@ -29,5 +27,4 @@ private:
     QProcess process;
     QUrl root;
     QString error;
-    qint64 startTime = 0;
 };

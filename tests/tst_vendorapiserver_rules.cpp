@@ -1,0 +1,377 @@
+#include "amneziav1connector.h"
+#include "amneziav2connector.h"
+#include "vendorapiprocess.h"
+#include "vendorapiserver.h"
+#include "vendorcrypto.h"
+#include "vpnconfigparser.h"
+
+#include <QDate>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+// What only the local vendor API's own tests can show: the rules behind its answers,
+// storage and secrets, the sign-in lockout, peers between accounts, the tariff and the
+// program's options. The envelope and the keys the client reads are proven end to end
+// by the QML suites, which run against the same program.
+
+namespace {
+
+const QString Password = QStringLiteral("correct horse battery");
+const QString ServerKey = QStringLiteral("x2o47cahNTyOubo6WuqASOSm0GAAXCppnK14WhnyPWU=");
+const QString SharedKey = QStringLiteral("qqImUij3b0nHO8Z3beYAE0Z88NaX18vGfqMJ6yJii0Y=");
+
+struct Reply
+{
+    int status = 0;
+    QJsonObject json;
+
+    QJsonObject data() const { return json.value("data").toObject(); }
+    QString token() const { return data().value("token").toString(); }
+    QString error(const QString &field) const
+    {
+        return json.value("errors").toObject().value(field).toArray().at(0).toString();
+    }
+};
+
+// A servers file of one country per server: "protocol endpoint pool", ids from 1.
+QByteArray fixture(const QStringList &servers)
+{
+    QStringList countries;
+    for (const QString &server : servers)
+        countries << QStringLiteral(R"({"id": %1, "name": "Страна %1", "servers": [{"id": "%1",
+            "protocol": "%2", "endpoint": "%3", "address_pool": "%4", "public_key": "%5",
+            "preshared_key": "%6", "dns": ["10.20.0.1"], "allowed_ips": ["0.0.0.0/0"],
+            "awg": {"Jc": 4, "H1": "1-2"}}]})")
+                         .arg(countries.size() + 1)
+                         .arg(server.section(' ', 0, 0), server.section(' ', 1, 1),
+                              server.section(' ', 2, 2), ServerKey, SharedKey);
+    return QStringLiteral(R"({"countries": [%1]})").arg(countries.join(',')).toUtf8();
+}
+
+} // namespace
+
+class TestVendorApiServerRules : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<VendorApiServer> server;
+    QUrl root;
+    QNetworkAccessManager manager;
+    int accounts = 0;
+
+    Reply send(const QByteArray &method, const QString &path, const QByteArray &body,
+               const QString &token = {}, const QByteArray &type = "application/json")
+    {
+        QNetworkRequest request(QUrl(root.toString() + path));
+        request.setTransferTimeout(15000);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, type);
+        if (!token.isEmpty())
+            request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+        QNetworkReply *network = manager.sendCustomRequest(request, method, body);
+        QEventLoop loop;
+        connect(network, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        network->deleteLater();
+        return {network->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                QJsonDocument::fromJson(network->readAll()).object()};
+    }
+
+    Reply api(const QByteArray &method, const QString &path, const QJsonObject &body = {},
+              const QString &token = {})
+    {
+        return send(method, "/api/v1" + path, body.isEmpty() ? "" : QJsonDocument(body).toJson(),
+                    token);
+    }
+
+    QString signIn(const QString &email)
+    {
+        return api("POST", "/auth/login", {{"email", email}, {"password", Password}}).token();
+    }
+
+    // A registration of the next new address, with changes to its valid fields.
+    Reply registerAccount(const QJsonObject &changes = {})
+    {
+        QJsonObject body{{"name", "Анна"},
+                         {"email", QStringLiteral("user%1@example.com").arg(++accounts)},
+                         {"password", Password},
+                         {"password_confirmation", Password},
+                         {"agree_with_personal_agreement", true}};
+        for (auto it = changes.begin(); it != changes.end(); ++it)
+            body.insert(it.key(), it.value());
+        return api("POST", "/auth/register", body);
+    }
+
+    // A new account's token; its e-mail in *email.
+    QString newAccount(QString *email = nullptr)
+    {
+        const QString token = registerAccount().token();
+        if (email)
+            *email = QStringLiteral("user%1@example.com").arg(accounts);
+        return token;
+    }
+
+    Reply createPeer(const QString &token, int countryId)
+    {
+        return api("POST", "/peers", {{"country_id", countryId}, {"name", "Дом"}}, token);
+    }
+
+    static VpnConfigParseResult parsed(const Reply &reply)
+    {
+        return VpnConfigParser::parsePeerConfig(reply.data().toVariantMap());
+    }
+
+    void writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        // Country 3 has a pool of five addresses.
+        writeFile("servers.json", fixture({"amnezia-v1 198.51.100.10:51820 10.20.0.0/24",
+                                           "amnezia-v2 [2001:db8::2]:443 10.21.0.0/24",
+                                           "amnezia-v1 c.example:1 10.22.0.0/29"}));
+        writeFile("invalid.json", fixture({"wireguard 198.51.100.10:1 10.0.0.0/24"}));
+        VendorApiServer::Settings settings;
+        settings.dataFolder = dir.filePath("data");
+        settings.serversFile = dir.filePath("servers.json");
+        settings.cheapPasswordHashing = true;
+        settings.signInLockoutMs = 500;
+        server = std::make_unique<VendorApiServer>(settings);
+        QVERIFY2(server->start(0), qPrintable(server->errorString()));
+        root = server->rootUrl();
+        QVERIFY(!registerAccount({{"email", "taken@example.com"}}).token().isEmpty());
+    }
+
+    // The password's length and the e-mail's uniqueness are the server's alone to check.
+    void registrationIsChecked_data()
+    {
+        QTest::addColumn<QJsonObject>("changes");
+        QTest::addColumn<QString>("field"); // none: accepted
+        QTest::addColumn<QString>("message");
+        const auto password = [](const char *text) {
+            return QJsonObject{{"password", text}, {"password_confirmation", text}};
+        };
+        QTest::newRow("password of 12") << password("twelve chars") << ""
+                                        << "";
+        QTest::newRow("password of 11") << password("eleven char") << "password"
+                                        << "Пароль должен содержать не менее 12 символов";
+        QTest::newRow("e-mail taken, other case")
+            << QJsonObject{{"email", " Taken@Example.COM "}} << "email"
+            << "Этот email уже зарегистрирован";
+    }
+
+    void registrationIsChecked()
+    {
+        QFETCH(QJsonObject, changes);
+        QFETCH(QString, field);
+        QFETCH(QString, message);
+        const Reply reply = registerAccount(changes);
+        QCOMPARE(reply.status, field.isEmpty() ? 201 : 422);
+        QCOMPARE(reply.error(field), message);
+    }
+
+    void secretsAreStoredHashed()
+    {
+        const QString token = newAccount();
+        QVERIFY(token.size() >= 40);
+        QFile database(dir.filePath("data/vendor-api.sqlite"));
+        QVERIFY(database.open(QIODevice::ReadOnly));
+        const QByteArray bytes = database.readAll();
+        QVERIFY(!bytes.contains(token.toUtf8()));
+        QVERIFY(!bytes.contains(Password.toUtf8()));
+        QVERIFY(bytes.contains("$argon2id$"));
+    }
+
+    void repeatedWrongPasswordsLockTheAddressForAWhile()
+    {
+        QString email, bystander;
+        newAccount(&email);
+        newAccount(&bystander);
+        const auto attempt = [&](const QString &address, const QString &password) {
+            return api("POST", "/auth/login", {{"email", address}, {"password", password}});
+        };
+        for (int i = 1; i <= 5; ++i)
+            QCOMPARE(attempt(email, "wrong password!").error("email"), "Неверный email или пароль");
+        QCOMPARE(attempt(email, Password).status, 429);
+        QVERIFY(!signIn(bystander).isEmpty());
+        QTest::qWait(600);
+        QVERIFY(!signIn(email).isEmpty());
+        // An unknown address gets the same answer as a wrong password.
+        const Reply unknown = attempt("nobody@example.com", "x");
+        QCOMPARE(unknown.status, 422);
+        QCOMPARE(unknown.error("email"), "Неверный email или пароль");
+    }
+
+    void peersConnectThroughTheirCountrysServer_data()
+    {
+        QTest::addColumn<int>("countryId");
+        QTest::addColumn<bool>("second");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("amnezia-v1") << 1 << false << "198.51.100.10" << 51820;
+        QTest::newRow("amnezia-v2") << 2 << true << "2001:db8::2" << 443;
+    }
+
+    // The product's own parser and connectors decide whether the client can use a peer.
+    void peersConnectThroughTheirCountrysServer()
+    {
+        QFETCH(int, countryId);
+        QFETCH(bool, second);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        const VpnConfigParseResult first = parsed(createPeer(newAccount(), countryId));
+        QVERIFY2(first.ok, qPrintable(first.error));
+        QCOMPARE(AmneziaV1Connector().acceptsConfiguration(first.config), !second);
+        QCOMPARE(AmneziaV2Connector().acceptsConfiguration(first.config), second);
+        const QJsonObject config = first.config.lastConfig;
+        QCOMPARE(QStringList({config.value("hostName").toString(),
+                              QString::number(config.value("port").toInt()),
+                              config.value("server_pub_key").toString(),
+                              config.value("psk_key").toString(), config.value("Jc").toString(),
+                              config.value("H1").toString(), first.config.dns1}),
+                 QStringList(
+                     {host, QString::number(port), ServerKey, SharedKey, "4", "1-2", "10.20.0.1"}));
+        QVERIFY(!VendorCrypto::publicKeyFor(config.value("client_priv_key").toString()).isEmpty());
+    }
+
+    void tunnelAddressesAndKeysAreUniqueUntilThePoolIsFull()
+    {
+        const QString token = newAccount();
+        QStringList addresses;
+        QSet<QString> keys;
+        QList<qint64> ids;
+        for (int i = 0; i < 5; ++i) {
+            const Reply reply = createPeer(token, 3);
+            const QJsonObject config = parsed(reply).config.lastConfig;
+            addresses.append(config.value("client_ip").toString());
+            keys.insert(config.value("client_priv_key").toString());
+            ids.append(reply.data().value("id").toInteger());
+        }
+        QCOMPARE(keys.size(), 5);
+        QCOMPARE(addresses, QStringList({"10.22.0.2/32", "10.22.0.3/32", "10.22.0.4/32",
+                                         "10.22.0.5/32", "10.22.0.6/32"}));
+        QCOMPARE(createPeer(token, 3).error("country_id"),
+                 "На серверах этой страны нет свободных мест");
+        // A deleted peer frees its address, never its id.
+        QCOMPARE(api("DELETE", "/peers/" + QString::number(ids.at(1)), {}, token).status, 200);
+        const Reply reused = createPeer(token, 3);
+        QCOMPARE(parsed(reused).config.lastConfig.value("client_ip").toString(), "10.22.0.3/32");
+        QVERIFY(reused.data().value("id").toInteger() > ids.last());
+    }
+
+    void otherAccountsPeersAreInvisible()
+    {
+        const QString owner = newAccount();
+        const QString intruder = newAccount();
+        const QJsonObject peer = createPeer(owner, 1).data();
+        const QString id = QString::number(peer.value("id").toInteger());
+        QCOMPARE(api("GET", "/peers", {}, intruder).json.value("data"), QJsonArray());
+        for (const auto &[method, path] :
+             {std::pair<QByteArray, QString>{"PATCH", id}, {"DELETE", id}, {"DELETE", "abc"}})
+            QCOMPARE(api(method, "/peers/" + path, {{"name", "Чужое"}}, intruder).status, 404);
+        QCOMPARE(api("GET", "/peers", {}, owner).json.value("data"), QJsonArray{peer});
+    }
+
+    // 5 ₽ a day for the first device, 3 ₽ for every further one; the balance lasts the
+    // whole days it pays for. amount: a top-up on the payment page (refused under 1 ₽).
+    void tariff_data()
+    {
+        QTest::addColumn<int>("peers");
+        QTest::addColumn<QByteArray>("amount");
+        QTest::addColumn<double>("balance");
+        QTest::addColumn<double>("dayWriteOff");
+        QTest::addColumn<int>("days"); // -1: "-"
+        QTest::newRow("no peer") << 0 << QByteArray("500") << 500.0 << 0.0 << -1;
+        QTest::newRow("one peer, 2 days") << 1 << QByteArray("10") << 10.0 << 5.0 << 2;
+        QTest::newRow("three peers, a kopeck short")
+            << 3 << QByteArray("21,99") << 21.99 << 11.0 << 1;
+        QTest::newRow("three peers, 2 days") << 3 << QByteArray("22.00") << 22.0 << 11.0 << 2;
+        QTest::newRow("top-up under 1 ₽") << 1 << QByteArray("0.99") << 0.0 << 5.0 << 0;
+    }
+
+    void tariff()
+    {
+        QFETCH(int, peers);
+        QFETCH(QByteArray, amount);
+        QFETCH(double, balance);
+        QFETCH(double, dayWriteOff);
+        QFETCH(int, days);
+        const QString token = newAccount();
+        for (int i = 0; i < peers; ++i)
+            QCOMPARE(createPeer(token, 1).status, 201);
+        const QUrl link(api("GET", "/payment/link", {}, token).data().value("url").toString());
+        send("POST", link.path(), "amount=" + amount, {}, "application/x-www-form-urlencoded");
+        const QJsonObject user = api("GET", "/profile", {}, token).data();
+        QCOMPARE(user.value("balance").toDouble(), balance);
+        QCOMPARE(user.value("dayWriteOff").toDouble(), dayWriteOff);
+        QCOMPARE(user.value("isFirstDevice").toBool(), peers == 0);
+        QCOMPARE(user.value("balanceExpiresAt").toString(),
+                 days < 0 ? "-" : QDate::currentDate().addDays(days).toString("dd.MM.yyyy"));
+    }
+
+    // Every QML suite starts the program on port 0; here, that its data outlives it.
+    void programKeepsItsStateAcrossRestarts()
+    {
+        VendorApiProcess program(QStringLiteral(TARVEX_VENDOR_API), dir.filePath("servers.json"));
+        const QString data = dir.filePath("restart");
+        QVERIFY2(program.start(data, 0), qPrintable(program.errorString()));
+        root = program.rootUrl();
+        QString email;
+        QCOMPARE(createPeer(newAccount(&email), 1).status, 201);
+        program.stop();
+        QVERIFY2(program.start(data), qPrintable(program.errorString()));
+        root = program.rootUrl();
+        const QString token = signIn(email);
+        QCOMPARE(api("GET", "/peers", {}, token).json.value("data").toArray().size(), 1);
+        QCOMPARE(send("GET", "/dev/outbox?email=" + email, {}).json.value("data").toArray().size(),
+                 1);
+        root = server->rootUrl();
+    }
+
+    void programRefusesBadStarts_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("port out of range")
+            << QStringList{"--port", "65536"} << 2 << "bad arguments";
+        QTest::newRow("invalid fixture")
+            << QStringList{"--servers", "INVALID"} << 1 << "country 0, server 0: \"protocol\"";
+        QTest::newRow("port taken") << QStringList{"--port", "TAKEN"} << 1 << "cannot listen";
+    }
+
+    void programRefusesBadStarts()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTcpServer occupant;
+        QVERIFY(occupant.listen(QHostAddress::LocalHost));
+        arguments.replaceInStrings("TAKEN", QString::number(occupant.serverPort()));
+        arguments.replaceInStrings("INVALID", dir.filePath("invalid.json"));
+        arguments << "--data" << dir.filePath("refused");
+        QProcess program;
+        program.start(QStringLiteral(TARVEX_VENDOR_API), arguments);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString error = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QVERIFY(program.readAllStandardOutput().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestVendorApiServerRules)
+#include "tst_vendorapiserver_rules.moc"
