@@ -11,8 +11,9 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qt-labs-settings qml6-module-qttest
-  # the QtQml module's type descriptions (Timer, the Qt namespace) that qmllint reads
-  qml6-module-qtqml
+  # the type descriptions qmllint reads: QtQml's (Timer, the Qt namespace) and QtQml.Models'
+  # (the combo box's delegate model)
+  qml6-module-qtqml qml6-module-qtqml-models
   # zlib: the vpn:// parser's bounded inflate
   zlib1g-dev
   # a font with Cyrillic for the offscreen tests and screenshots
