@@ -23,14 +23,15 @@ TestCase {
     readonly property Settings storedPeers: Settings {
         category: "Peers"
     }
+    // The sessions ended since the test began.
+    readonly property SignalSpy logouts: SignalSpy {
+        target: AuthStore
+        signalName: "logoutFinished"
+    }
 
     when: windowShown
 
-    Component {
-        id: mainComponent
-
-        Main {}
-    }
+    Component { id: mainComponent; Main {} }
 
     function init() {
         until(() => ApiClient.activeRequests === 0, 20000, "the previous test's requests ended");
@@ -49,7 +50,8 @@ TestCase {
         Platform.os = "osx";
         if (withWindow)
             openWindow();
-        TestSupport.clearRequestLog();
+        clearRequestLog();
+        logouts.clear();
         initCase();
     }
 
@@ -87,8 +89,8 @@ TestCase {
         verify(reply.ok, reply.error);
         account.token = reply.data.token;
         if (!unverified)
-            verify(request("POST", "/auth/email/verify", { "code": TestSupport.outbox(account.email)[0].code }, account.token).ok);
-        TestSupport.clearRequestLog();
+            verify(request("POST", "/auth/email/verify", { "code": outbox(account.email)[0].code }, account.token).ok);
+        clearRequestLog();
         return account;
     }
 
@@ -96,17 +98,56 @@ TestCase {
     function signIn(account, remember) {
         AuthStore.login(account.email, account.password, remember !== false);
         until(() => !AuthStore.loading && AuthStore.isAuthenticated, 10000, "signed in");
-        TestSupport.clearRequestLog();
+        clearRequestLog();
+    }
+
+    // One of the vendor API's development endpoints, read straight rather than through
+    // the ApiClient under test: the reply's data. (qmllint 6.4 does not know the
+    // XMLHttpRequest constructor outside a module.)
+    function dev(method, path) {
+        const xhr = new XMLHttpRequest(); // qmllint disable unqualified
+        xhr.open(method, root + path);
+        xhr.send();
+        until(() => xhr.readyState === XMLHttpRequest.DONE, 10000, `${method} ${path} answered`);
+        return xhr.status === 200 ? JSON.parse(xhr.responseText).data : [];
+    }
+
+    // The last `limit` (or all) requests the server received under /api/v1 since the log
+    // was cleared, oldest first: method, path, query, headers (names in lower case), body.
+    function requestLog(limit) {
+        return dev("GET", "/dev/requests" + (limit ? `?limit=${limit}` : ""));
+    }
+
+    function clearRequestLog() {
+        dev("DELETE", "/dev/requests");
+    }
+
+    // What the server "mailed" to one address, oldest first ("kind", "code" or "token").
+    function outbox(email) {
+        return dev("GET", "/dev/outbox?email=" + encodeURIComponent(email));
     }
 
     // The requests the server received since the log was last cleared, as "METHOD path".
     function received() {
-        return TestSupport.requestLog().map(entry => entry.method + " " + entry.path);
+        return requestLog().map(entry => entry.method + " " + entry.path);
     }
 
     // What the next start would read: [token, tokenType, userJson, remember].
     function storedSession() {
         return [storedAuth.value("token"), storedAuth.value("tokenType"), storedAuth.value("userJson"), storedAuth.value("remember")];
+    }
+
+    // One operation of a store, with a callback that records its arguments; waited for.
+    function answered(store, operation, args) {
+        const answers = [];
+        store[operation].apply(store, args.concat([(...values) => answers.push(values)]));
+        until(() => answers.length === 1);
+        return answers[0];
+    }
+
+    // Every request answered at once with this status and body, from the server's /dev/reply.
+    function replyWith(status, body) {
+        ApiClient.baseUrl = `${root}/dev/reply?status=${status}&body=${encodeURIComponent(JSON.stringify(body))}&path=`;
     }
 
     // Answers every request, after a while, with this status and body.
@@ -144,6 +185,11 @@ TestCase {
         mouseClick(findChild(field, "box"));
         until(() => findChild(field, "input").activeFocus, 1000, `${name} has the focus`);
         keyClick(Qt.Key_End);
+        keys(text);
+    }
+
+    // Each character as a key press, into whatever has the focus.
+    function keys(text) {
         for (const character of text)
             keyClick(character);
     }

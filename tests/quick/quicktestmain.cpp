@@ -31,9 +31,9 @@ public slots:
         engine->addImportPath(QStringLiteral("qrc:/"));
         engine->rootContext()->setContextProperty(QStringLiteral("TestSupport"),
                                                   new QuickTestSupport(engine));
-        // The name the client publishes its manager under. A suite registered with
-        // REAL_VPN_MANAGER gets the client's own, which talks to TestSupport's fake
-        // daemon; every other suite a stand-in that the test scripts.
+        // The name the client publishes its manager under. The whole product's run
+        // (e2e_product) gets the client's own, which talks to the daemon; every suite a
+        // stand-in that the test scripts.
         QObject *manager = nullptr;
         if (qEnvironmentVariableIsSet("TARVEX_QUICK_REAL_VPN_MANAGER")) {
             manager = new VpnManager(engine);

@@ -1,19 +1,14 @@
 #include "quicktestsupport.h"
 
-#include "fakeservicedaemon.h"
-#include "stallinghttpserver.h"
 #include "testablemacvpnbackend.h"
 
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkReply>
 #include <QSettings>
 #include <QTcpServer>
-#include <QUrlQuery>
+#include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 const char *const capturedSchemes[] = {"http", "https", "mailto"};
@@ -29,8 +24,6 @@ QuickTestSupport::QuickTestSupport(QObject *parent)
 
 QuickTestSupport::~QuickTestSupport()
 {
-    // Gone before the engine's VpnManager could ask it anything more.
-    serviceDaemon.reset();
     for (const char *scheme : capturedSchemes)
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
@@ -63,71 +56,32 @@ void QuickTestSupport::stopVendorApi()
     vendorApi.stop();
 }
 
-QVariantList QuickTestSupport::requestLog(int limit)
-{
-    const QString query = limit < 0 ? QString() : QStringLiteral("?limit=%1").arg(limit);
-    return QJsonDocument::fromJson(fetch("GET", QStringLiteral("/dev/requests") + query))
-        .object()
-        .value(QStringLiteral("data"))
-        .toArray()
-        .toVariantList();
-}
-
-void QuickTestSupport::clearRequestLog()
-{
-    fetch("DELETE", QStringLiteral("/dev/requests"));
-}
-
-QVariantList QuickTestSupport::outbox(const QString &email)
-{
-    QUrlQuery query;
-    query.addQueryItem(QStringLiteral("email"), email);
-    return QJsonDocument::fromJson(
-               fetch("GET", QStringLiteral("/dev/outbox?") + query.toString(QUrl::FullyEncoded)))
-        .object()
-        .value(QStringLiteral("data"))
-        .toArray()
-        .toVariantList();
-}
-
 QString QuickTestSupport::startStallingServer(int answerAfterMs, int status, const QString &body)
 {
-    auto *server = new StallingHttpServer(answerAfterMs, status, body.toUtf8(), this);
+    auto *server = new QTcpServer(this);
     if (!server->listen(QHostAddress::LocalHost)) {
         qWarning("[QuickTestSupport] %s", qPrintable(server->errorString()));
         delete server;
         return QString();
     }
+    const QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) +
+                              " Answer\r\nContent-Type: application/json\r\nContent-Length: " +
+                              QByteArray::number(body.toUtf8().size()) +
+                              "\r\nConnection: close\r\n\r\n" + body.toUtf8();
+    connect(server, &QTcpServer::newConnection, server, [server, answerAfterMs, answer] {
+        while (QTcpSocket *socket = server->nextPendingConnection()) {
+            // Kept (and owned by the server) until the client hangs up; a client that
+            // gave up meanwhile gets nothing.
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(answerAfterMs, socket, [socket, answer] {
+                if (socket->state() != QAbstractSocket::ConnectedState)
+                    return;
+                socket->write(answer);
+                socket->disconnectFromHost();
+            });
+        }
+    });
     return QStringLiteral("http://127.0.0.1:%1").arg(server->serverPort());
-}
-
-QString QuickTestSupport::closedPortUrl() const
-{
-    // Free a moment ago; nothing else on this machine races tests for ports.
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost))
-        return QString();
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return QStringLiteral("http://127.0.0.1:%1").arg(port);
-}
-
-void QuickTestSupport::startServiceDaemon()
-{
-    if (serviceDaemon)
-        return;
-    serviceDaemon = std::make_unique<FakeServiceDaemon>();
-    serviceDaemon->answerSuccess();
-}
-
-QVariantList QuickTestSupport::serviceDaemonRequests() const
-{
-    QVariantList requests;
-    if (serviceDaemon) {
-        for (const QJsonObject &request : serviceDaemon->requests())
-            requests.append(request.toVariantMap());
-    }
-    return requests;
 }
 
 void QuickTestSupport::clearSettings(const QStringList &groups)
@@ -145,23 +99,6 @@ QString QuickTestSupport::settingsFileText() const
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());
-}
-
-QByteArray QuickTestSupport::fetch(const QByteArray &method, const QString &path)
-{
-    if (!vendorApi.isRunning()) {
-        qWarning("[QuickTestSupport] tarvex-vendor-api is not running");
-        return QByteArray();
-    }
-    QNetworkRequest request(QUrl(vendorApi.rootUrl().toString() + path));
-    request.setTransferTimeout(10000);
-    QNetworkReply *reply = network.sendCustomRequest(request, method);
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    const QByteArray body = reply->readAll();
-    reply->deleteLater();
-    return body;
 }
 
 QVariantMap QuickTestSupport::splitTunnelAsDaemonReads(const QVariantMap &peer,

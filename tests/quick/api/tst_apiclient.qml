@@ -1,14 +1,14 @@
 import QtQuick
 import QtTest
 import App.Api
+import ".."
 
 // ApiClient against the real tarvex-vendor-api: what the server receives, and the
 // result record of every kind of answer, failure and time-out. The tables keep one
 // row per line (qmlformat would spread each over several).
-TestCase {
+ClientTestCase {
     id: testCase
 
-    property string root: ""
     property int lowestActive: 0
 
     name: "ApiClient"
@@ -33,20 +33,13 @@ TestCase {
     }
 
     function lastReceived() {
-        const log = TestSupport.requestLog(1);
+        const log = requestLog(1);
         verify(log.length === 1, "the server received the request");
         return log[0];
     }
 
-    function initTestCase() {
-        root = TestSupport.startVendorApi();
-        verify(root !== "", "tarvex-vendor-api started");
-    }
-
-    function init() {
-        ApiClient.baseUrl = root + "/api/v1";
+    function initCase() {
         ApiClient.requestTimeoutMs = 15000;
-        TestSupport.clearRequestLog();
         lowestActive = 0;
     }
 
@@ -108,13 +101,13 @@ TestCase {
             compare(result.data, data.data);
     }
 
-    // Nothing answers, the request is not sendable, or the answer comes too late.
+    // Nothing listens (the vendor API stopped; the next test starts it again), the
+    // request is not sendable, or the answer comes too late.
     function test_failuresWithoutAnAnswer_data() {
         return [
-            { tag: "closed port", url: () => TestSupport.closedPortUrl() + "/api/v1/peers", error: "Не удалось подключиться к серверу" },
+            { tag: "closed port", url: () => { TestSupport.stopVendorApi(); return root + "/api/v1/peers"; }, error: "Не удалось подключиться к серверу" },
             { tag: "unsupported method", method: "TRACE", url: () => "/countries", error: "Не удалось подключиться к серверу" },
-            { tag: "never answers", url: () => TestSupport.startStallingServer(-1) + "/api/v1/peers", timeout: 200, error: "Превышено время ожидания ответа сервера" },
-            { tag: "answers after the time-out", url: () => TestSupport.startStallingServer(300) + "/api/v1/peers", timeout: 150, error: "Превышено время ожидания ответа сервера" }
+            { tag: "answers after the time-out", url: () => slowServer(200, { success: true }) + "/peers", timeout: 150, error: "Превышено время ожидания ответа сервера" }
         ];
     }
 
@@ -129,7 +122,7 @@ TestCase {
             verify(elapsed >= data.timeout - 10 && elapsed < 2000, "timed out after " + elapsed + " ms");
         const result = results[0];
         compare([result.ok, result.status, result.error, result.json, result.data], [false, 0, data.error, {}, null]);
-        compare(TestSupport.requestLog().length, 0, "nothing reached the vendor API");
+        compare(requestLog().length, 0, "nothing reached the vendor API");
         // A late answer is dropped: one callback, and the count of requests never below 0.
         wait(data.timeout ? 400 : 50);
         compare([results.length, ApiClient.activeRequests, lowestActive], [1, 0, 0]);
@@ -138,6 +131,8 @@ TestCase {
     // Hosts that reach this machine's server without being written as loopback: a
     // token sent there would show up in the request log.
     function test_tokenNeverTravelsInClear_data() {
+        // Runs before init(): the server may not have been started yet.
+        const root = TestSupport.startVendorApi();
         const port = root.slice(root.lastIndexOf(":") + 1);
         return [
             { tag: "any-address host", url: "http://0.0.0.0:" + port + "/api/v1/profile", token: "secret", refused: true },
@@ -156,20 +151,10 @@ TestCase {
         const result = call("GET", data.url, null, { token: data.token });
         if (data.refused) {
             compare([result.ok, result.status, result.error, result.xhr], [false, 0, "Запрос не отправлен: токен нельзя передавать по незащищенному соединению (http)", null]);
-            compare(TestSupport.requestLog().length, 0);
+            compare(requestLog().length, 0);
         } else {
             compare([result.ok, result.status], [false, 401]);
             compare(lastReceived().headers["authorization"], data.token ? "Bearer " + data.token : undefined);
         }
-    }
-
-    function test_fiftyConcurrentRequests() {
-        const results = [];
-        for (let i = 0; i < 50; ++i)
-            ApiClient.request("GET", i % 2 ? "/countries" : root + "/dev/reply?status=200&body=" + i, null, result => results.push(result));
-        compare([ApiClient.activeRequests, ApiClient.loading], [50, true]);
-        tryVerify(() => results.length === 50, 10000);
-        compare([ApiClient.activeRequests, ApiClient.loading, lowestActive], [0, false, 0]);
-        compare([results.filter(result => result.status === 401).length, results.filter(result => result.ok).length], [25, 25]);
     }
 }

@@ -17,21 +17,11 @@ Item {
     Component { id: pageComponent; AddPeerPage { anchors.fill: parent } }
     Component { id: infoComponent; UserBalanceInfo { width: 320 } }
     SignalSpy { id: created; signalName: "peerCreated" }
-    SignalSpy { id: logoutSpy; target: AuthStore; signalName: "logoutFinished" }
 
     ClientTestCase {
         name: "AddPeerPage"
 
         property var page: null
-
-        function initCase() {
-            logoutSpy.clear();
-        }
-
-        // Every request answered with this status and body, from the server's /dev/reply.
-        function replyWith(status, body) {
-            ApiClient.baseUrl = root + "/dev/reply?status=" + status + "&body=" + encodeURIComponent(JSON.stringify(body)) + "&path=";
-        }
 
         function openPage() {
             page = createTemporaryObject(pageComponent, host);
@@ -61,7 +51,7 @@ Item {
             const box = findChild(page, "countryBox");
             compare([box.model, box.currentIndex], [data.names, data.names.length ? 0 : -1]);
             compare([findChild(page, "form").visible, findChild(page, "noCountries").visible, page.countriesError], [data.form, !!data.none, data.error || ""]);
-            compare([logoutSpy.count, AuthStore.isAuthenticated], data.signedOut ? [1, false] : [0, true]);
+            compare([logouts.count, AuthStore.isAuthenticated], data.signedOut ? [1, false] : [0, true]);
         }
 
         // The page was left while its countries loaded, and the user signed in again: the
@@ -73,12 +63,12 @@ Item {
         function test_lateRepliesForAPageThatIsGone(data) {
             failOnWarning(/AddPeerPage/);
             AuthStore.token = "old";
-            ApiClient.baseUrl = TestSupport.startStallingServer(300, data.status, JSON.stringify({ success: data.status === 200, data: [{ id: 1, name: "США" }] })) + "/api/v1";
+            ApiClient.baseUrl = slowServer(data.status, { success: data.status === 200, data: [{ id: 1, name: "США" }] });
             openPage();
             page.destroy();
             AuthStore.token = "new";
             until(() => ApiClient.activeRequests === 0, 10000);
-            compare([AuthStore.token, logoutSpy.count], ["new", 0]);
+            compare([AuthStore.token, logouts.count], ["new", 0]);
         }
 
         function chooseCountry(index) {
@@ -121,38 +111,28 @@ Item {
                 chooseCountry(data.country);
             const field = findChild(page, "nameField");
             mouseClick(field);
-            for (const character of data.typed || "")
-                keyClick(character);
+            keys(data.typed || "");
             if (data.submitKey)
                 keyClick(Qt.Key_Return);
             else
                 mouseClick(findChild(page, "submitButton"));
             until(() => !PeerStore.loading && ApiClient.activeRequests === 0, 10000);
-            const sent = TestSupport.requestLog().filter(entry => entry.method === "POST").map(entry => JSON.parse(entry.body));
+            const sent = requestLog().filter(entry => entry.method === "POST").map(entry => JSON.parse(entry.body));
             if (!data.name) {
                 compare([findChild(page, "countryError").text, findChild(page, "peerError").text, created.count, sent.length], [data.countryError, data.peerError, 0, data.peerError ? 1 : 0]);
                 return;
             }
             compare([created.count, sent, field.text], [1, [{ country_id: page.countries[data.country].id, name: data.name }], data.typed.trim() || data.name]);
         }
-    }
 
-    TestCase {
-        name: "UserBalanceInfo"
-        when: windowShown
-
-        // Signed out: the card's profile reload sends nothing and leaves the record alone.
-        function init() {
-            TestSupport.clearSettings(["Auth"]);
-            AuthStore.bootstrap();
-        }
-
+        // The balance card, signed out: its profile reload sends nothing and leaves the
+        // record alone.
         // The tariff of the local vendor API unless a row says otherwise.
         function tariff(fields) {
             return Object.assign({ pricePerDayForFirstDevice: 5, pricePerDayForNextDevices: 3, isFirstDevice: false }, fields);
         }
 
-        function test_texts_data() {
+        function test_balanceTexts_data() {
             return [
                 { tag: "no record", user: null, shown: { connectionCount: "0 соединений", dayWriteOff: "0\u00a0₽", monthlyWriteOff: "/ день · ~0\u00a0₽ / мес", tariff: "0\u00a0₽ за первое + 0\u00a0₽ за остальные", expiry: "Списание начнется после первого соединения", balance: "Всего на балансе: 0,00\u00a0₽", nextConnection: "Следующее соединение: +0\u00a0₽/день (~0\u00a0₽/мес)" } },
                 { tag: "text with spaces and a comma", user: tariff({ dayWriteOff: "1 234,5", balance: "1\u00a0000\t000,5" }), shown: { dayWriteOff: "1\u00a0234,50\u00a0₽", monthlyWriteOff: "/ день · ~37\u00a0035\u00a0₽ / мес", balance: "Всего на балансе: 1\u00a0000\u00a0000,50\u00a0₽", connectionCount: "411 соединений" } },
@@ -169,7 +149,7 @@ Item {
             ];
         }
 
-        function test_texts(data) {
+        function test_balanceTexts(data) {
             AuthStore.user = data.user;
             const info = createTemporaryObject(infoComponent, host);
             for (const name of Object.keys(data.shown))

@@ -11,11 +11,9 @@ ClientTestCase {
     name: "AuthStore"
 
     SignalSpy { id: loginSpy; target: AuthStore; signalName: "loginSucceeded" }
-    SignalSpy { id: logoutSpy; target: AuthStore; signalName: "logoutFinished" }
 
     function initCase() {
         loginSpy.clear();
-        logoutSpy.clear();
     }
 
     function test_localChecksSendNothing_data() {
@@ -50,7 +48,7 @@ ClientTestCase {
         const account = newAccount();
         AuthStore.login(" " + account.email + " ", password, data.remember);
         tryVerify(() => loginSpy.count === 1, 10000);
-        compare([JSON.parse(TestSupport.requestLog(1)[0].body).email, AuthStore.message], [account.email, "Авторизация успешна"]);
+        compare([JSON.parse(requestLog(1)[0].body).email, AuthStore.message], [account.email, "Авторизация успешна"]);
         const expected = data.stored ? [AuthStore.token, "Bearer", JSON.stringify(AuthStore.user), true] : ["", "Bearer", "{}", false];
         compare(storedSession(), expected);
         AuthStore.fetchProfile();
@@ -77,13 +75,13 @@ ClientTestCase {
             storedAuth.setValue("tokenType", "");
         }
         storedAuth.setValue("userJson", data.user || '{"name":"Старое имя"}');
-        TestSupport.clearRequestLog();
+        clearRequestLog();
         AuthStore.bootstrap();
         compare([AuthStore.tokenType, AuthStore.user.name], ["Bearer", data.token ? "Старое имя" : undefined]);
         tryVerify(() => ApiClient.activeRequests === 0 && received().length === data.requests.length, 10000);
         compare([received(), AuthStore.isAuthenticated, AuthStore.user.name], [data.requests, data.signedIn, data.name]);
         if (data.token === "revoked")
-            compare([logoutSpy.count, storedSession()], [1, ["", "Bearer", "{}", undefined]]);
+            compare([logouts.count, storedSession()], [1, ["", "Bearer", "{}", undefined]]);
     }
 
     // The sign-out is over for the interface at once, and the session is cleared even
@@ -92,7 +90,7 @@ ClientTestCase {
         signIn(newAccount(), true);
         TestSupport.stopVendorApi();
         AuthStore.logout();
-        compare([logoutSpy.count, AuthStore.isAuthenticated], [1, true]);
+        compare([logouts.count, AuthStore.isAuthenticated], [1, true]);
         tryVerify(() => !AuthStore.isAuthenticated, 10000);
         compare([AuthStore.message, storedSession()], ["Вы вышли из аккаунта", ["", "Bearer", "{}", true]]);
     }

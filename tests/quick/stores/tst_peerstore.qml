@@ -11,20 +11,6 @@ import ".."
 ClientTestCase {
     name: "PeerStore"
 
-    SignalSpy { id: logoutSpy; target: AuthStore; signalName: "logoutFinished" }
-
-    function initCase() {
-        logoutSpy.clear();
-    }
-
-    // Sends one operation with a callback that records its arguments; waits for it.
-    function answered(operation, args) {
-        const answers = [];
-        PeerStore[operation].apply(PeerStore, args.concat([(...values) => answers.push(values)]));
-        tryVerify(() => answers.length === 1, 10000);
-        return answers[0];
-    }
-
     // Replies the real API would not give, from the server's /dev/reply.
     function test_listShapes_data() {
         return [
@@ -38,8 +24,8 @@ ClientTestCase {
 
     function test_listShapes(data) {
         AuthStore.token = "token";
-        ApiClient.baseUrl = root + "/dev/reply?status=200&body=" + encodeURIComponent(JSON.stringify({ data: data.data })) + "&path=";
-        compare(answered("fetchPeers", []), [true]);
+        replyWith(200, { data: data.data });
+        compare(answered(PeerStore, "fetchPeers", []), [true]);
         compare([PeerStore.peers, storedPeers.value("peersJson")], [data.peers, JSON.stringify(data.peers)]);
     }
 
@@ -115,8 +101,8 @@ ClientTestCase {
 
     function test_idsInPaths(data) {
         signIn(newAccount(), true);
-        compare([answered("updatePeer", [data.id, "Имя"])[2], answered("deletePeer", [data.id])[2]], [404, 404]);
-        compare([TestSupport.requestLog().map(entry => entry.path), PeerStore.error], [[data.path, data.path], "Соединение не найдено"]);
+        compare([answered(PeerStore, "updatePeer", [data.id, "Имя"])[2], answered(PeerStore, "deletePeer", [data.id])[2]], [404, 404]);
+        compare([requestLog().map(entry => entry.path), PeerStore.error], [[data.path, data.path], "Соединение не найдено"]);
     }
 
     function test_localChecksSendNothing_data() {
@@ -130,7 +116,7 @@ ClientTestCase {
     }
 
     function test_localChecksSendNothing(data) {
-        compare([answered(data.operation, data.args), PeerStore.error, PeerStore.loading, ApiClient.activeRequests], [[false], data.error, false, 0]);
+        compare([answered(PeerStore, data.operation, data.args), PeerStore.error, PeerStore.loading, ApiClient.activeRequests], [[false], data.error, false, 0]);
     }
 
     // A 401 to any request signs out; a list that arrives after its session ended is
@@ -156,6 +142,6 @@ ClientTestCase {
         if (data.late)
             AuthStore.logout();
         tryVerify(() => answers.length === 1 && !AuthStore.isAuthenticated && ApiClient.activeRequests === 0, 10000);
-        compare([answers[0], logoutSpy.count, PeerStore.peers, storedPeers.value("peersJson")], [data.answer, 1, [], undefined]);
+        compare([answers[0], logouts.count, PeerStore.peers, storedPeers.value("peersJson")], [data.answer, 1, [], undefined]);
     }
 }

@@ -2,8 +2,9 @@ import QtQuick
 import QtTest
 import "qrc:/vpn-client"
 
-// The busy overlay and the modal popups: what gets through them, where the focus goes,
-// the popups' geometry and how they close.
+// What the kit's covers let through: the busy overlay and a confirmation popup whose
+// action runs take no input and hand the focus back; a form note appearing out of view
+// is scrolled to. (The fields, buttons and check boxes are worked through the forms.)
 Item {
     id: host
 
@@ -31,17 +32,32 @@ Item {
         LoadingOverlay { id: overlay; fallbackFocus: fallback }
     }
 
-    Component { id: popupComponent; ConfirmActionPopup {} }
-    Component { id: widePopupComponent; AppPopup { maximumWidth: 520; contentItem: Item { implicitHeight: 200 } } }
+    Component { id: popupComponent; ConfirmActionPopup { hostWidth: 430; hostHeight: 780 } }
+    // a page scrolled away from the note at its top
+    Component {
+        id: scrolledPageComponent
+
+        Flickable {
+            width: 300
+            height: 200
+            contentHeight: 800
+            contentY: 600
+
+            Column {
+                width: 300
+
+                FormMessage { objectName: "message"; width: 300 }
+                Item { width: 300; height: 700 }
+            }
+        }
+    }
     SignalSpy { id: confirmSpy; signalName: "confirmed" }
 
     TestCase {
-        name: "LoadingOverlay"
+        name: "Overlays"
         when: windowShown
 
         function init() {
-            host.width = 430;
-            overlay.text = "";
             overlay.visible = false;
             page.forceActiveFocus();
         }
@@ -79,55 +95,13 @@ Item {
             verify((data.fieldGone ? fallback : field).activeFocus);
         }
 
-        // A long text wraps inside a card that keeps clear of a narrow window's edges.
-        function test_cardHoldsALongTextInANarrowWindow() {
-            host.width = 300;
-            overlay.text = "Идет подключение к серверу, подождите немного: это может занять до минуты";
-            overlay.visible = true;
-            const card = findChild(overlay, "card");
-            const spinner = findChild(overlay, "spinner");
-            const message = findChild(overlay, "message");
-            verify(card.x > 0 && card.x + card.width < host.width, `card from ${card.x}, ${card.width} wide`);
-            verify(message.y >= spinner.y + spinner.height && message.y + message.height <= card.height && message.x >= 0 && message.x + message.width <= card.width, "the text under the spinner, in the card");
-            verify(message.lineCount > 1 && !message.truncated, "wrapped, whole");
-        }
-    }
-
-    TestCase {
-        name: "ConfirmActionPopup"
-        when: windowShown
-
-        function openPopup(component, w, h) {
-            host.width = w || 430;
-            host.height = h || 780;
-            const popup = createTemporaryObject(component || popupComponent, host, { hostWidth: host.width, hostHeight: host.height, errorText: "Старая ошибка" });
-            if (popup.openForAction)
-                popup.openForAction("Удалить соединение?", "Соединение будет удалено.", "Удалить");
-            else
-                popup.open();
-            tryCompare(popup, "opened", true);
-            return popup;
-        }
-
-        function test_geometry_data() {
-            return [
-                { tag: "narrowest window", w: 360, h: 640, width: 320 },
-                { tag: "small host keeps 280", w: 300, h: 640, width: 280 },
-                { tag: "short host keeps 20 on top", w: 430, h: 120, width: 360 },
-                { tag: "wide popup, wide window", w: 1200, h: 900, width: 520, component: widePopupComponent }
-            ];
-        }
-
-        function test_geometry(data) {
-            const popup = openPopup(data.component, data.w, data.h);
-            compare([popup.width, popup.x, popup.y, popup.padding], [data.width, (data.w - data.width) / 2, Math.max(20, (data.h - popup.height) / 2), 16]);
-        }
-
         // Opened for an action, it forgets the last one's error and names the button
         // "Подтвердить" when the action gives no text; while the action runs, nothing
-        // closes it or confirms again.
+        // closes it or confirms again (the loading button takes no click).
         function test_runningActionKeepsThePopupOpen() {
-            const popup = openPopup();
+            const popup = createTemporaryObject(popupComponent, host, { errorText: "Старая ошибка" });
+            popup.openForAction("Удалить соединение?", "Соединение будет удалено.", "Удалить");
+            tryCompare(popup, "opened", true);
             const confirm = findChild(popup.contentItem, "confirmButton");
             compare([confirm.text, popup.errorText], ["Удалить", ""]);
             popup.openForAction("Удалить?", "", "");
@@ -142,6 +116,12 @@ Item {
             mouseClick(findChild(popup.contentItem, "cancelButton"));
             mouseClick(confirm);
             compare([popup.opened, confirmSpy.count], [true, 1]);
+        }
+
+        function test_formMessageScrolledIntoViewAsItAppears() {
+            const scrolled = createTemporaryObject(scrolledPageComponent, host);
+            findChild(scrolled, "message").text = "Неверный текущий пароль";
+            tryCompare(scrolled, "contentY", 0);
         }
     }
 }
