@@ -160,11 +160,12 @@ case_roaming() {
     { "$live_net" second-network && "$live_net" use 1; } || { fail "no second network"; finish; }
     remember_clean
     live_connect "roaming"
-    local move router elapsed times=()
+    local move router started elapsed times=()
     for move in $(seq 10); do
         router=$((move % 2 == 1 ? 2 : 1))
+        started=$(now_ms)
         "$live_net" use "$router" || fail "move $move: cannot switch to router $router"
-        elapsed=$(reply_after "$(now_ms)")
+        elapsed=$(reply_after "$started")
         times+=("$elapsed")
         ((elapsed < 30000)) || fail "move $move to router $router: no reply for $elapsed ms"
         # The next move starts from a settled connection, not in this one's debounce.
