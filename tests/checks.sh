@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # What the shell tests share: fail counts a failed check and says which, finish reports
-# and exits with the verdict, wait_for polls. Sourced; the e2e scenarios' lib.sh keeps a
-# fail of its own that names the scenario.
+# and exits with the verdict, wait_for polls, now_ms tells the time. Sourced; the e2e
+# scenarios' lib.sh keeps a fail of its own that names the scenario.
 
 failures=0
 
@@ -11,10 +11,7 @@ fail() {
 }
 
 finish() {
-    if ((failures)); then
-        echo "$failures check(s) failed"
-        exit 1
-    fi
+    ((failures)) && { echo "$failures check(s) failed"; exit 1; }
     echo "all checks passed"
     exit 0
 }
@@ -22,11 +19,15 @@ finish() {
 # wait_for TRIES PAUSE COMMAND...: runs COMMAND until it succeeds, at most TRIES times
 # PAUSE seconds apart; fails when it never did.
 wait_for() {
-    local tries=$1 pause=$2 attempt
-    shift 2
-    for ((attempt = 1; attempt <= tries; attempt++)); do
-        "$@" && return 0
-        ((attempt == tries)) || sleep "$pause"
+    local attempt
+    for ((attempt = 1; attempt <= $1; attempt++)); do
+        "${@:3}" && return 0
+        ((attempt == $1)) || sleep "$2"
     done
     return 1
+}
+
+now_ms() {
+    local microseconds=${EPOCHREALTIME//[.,]/}
+    echo $((microseconds / 1000))
 }

@@ -1,19 +1,13 @@
 #!/usr/bin/env bash
-# End to end, inside the sandbox: a daemon killed outright (SIGKILL) at any step of a
-# connect or while connected leaves a recovery journal, and the next daemon gives the
-# simulated Mac back exactly as it was before the connect, then connects again; a journal
-# cut short is replayed as far as it reads and kept aside; a tunnel program that dies
-# while connected is noticed and undone at once.
+# End to end: a daemon killed outright (SIGKILL) at any step of a connect or while
+# connected leaves a recovery journal, and the next daemon gives the simulated Mac back
+# exactly as it was, then connects again; a journal cut short is replayed as far as it
+# reads and kept aside; a tunnel program that dies while connected is undone at once.
 
-# Scenarios are called by name from run_scenarios.
-# shellcheck disable=SC2317,SC2119
-# shellcheck source=lib.sh
+# shellcheck disable=SC2317,SC2119 source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 readonly JOURNAL="$TARVEX_STATE_DIR/recovery-journal"
-readonly TUNNEL_GONE="VPN-туннель остановлен: программа amneziawg-go неожиданно завершилась"
-# Seconds since the daemon's first log line in front of every line it logs.
-readonly TIMED_LOG=("QT_MESSAGE_PATTERN=%{time process} %{message}")
 
 # Where a connect is held before the daemon is killed: name|knob|the command line that
 # shows the connect is there. A held command finishes after the daemon died, as it would
@@ -29,14 +23,6 @@ readonly STEPS=(
     "connected||"
 )
 
-standins_running() {
-    local name
-    for name in ifconfig route networksetup dscacheutil killall; do
-        pgrep -x "$name" >/dev/null && return 0
-    done
-    return 1
-}
-
 # at_step: kill_connect_at's connect has reached its step ("connected": it has finished).
 at_step() {
     case $knob in
@@ -49,7 +35,7 @@ at_step() {
 # kill_connect_at STEP: starts a connect, kills the daemon outright once it is at STEP,
 # and waits until the command it was running has finished.
 kill_connect_at() {
-    local name knob shown
+    local name knob shown connect_pid
     IFS='|' read -r name knob shown <<<"$1"
     if [[ $knob == tunnel ]]; then
         start_daemon TARVEX_AWG_NAME_DELAY_MS=3000
@@ -58,25 +44,22 @@ kill_connect_at() {
         knobs ${knob:+"$knob"}
     fi
     snapshot
-    "$TARVEX_E2E_CTL" connect "$(vpn_config full-tunnel)" >/dev/null 2>&1 &
-    local connect_pid=$!
+    "$TARVEX_E2E_CTL" connect "$FULL" >/dev/null 2>&1 &
+    connect_pid=$!
     wait_for 200 0.01 at_step || fail "$name: the connect never got there"
-    kill -KILL "$daemon_pid"
-    wait "$daemon_pid" 2>/dev/null
-    daemon_pid=""
+    stop_daemon KILL
     wait "$connect_pid"
-    wait_for 100 0.02 eval '! standins_running'
+    wait_for 100 0.02 eval '! pgrep -x "ifconfig|route|networksetup|dscacheutil|killall" >/dev/null'
     knobs
     [[ -s $JOURNAL ]] || fail "$name: no recovery journal"
 }
 
-# recover: a new daemon; prints how long its replay held back the listening (its first
-# line is the journal's discovery).
+# recover WHAT: a new daemon; prints how long its replay held back the listening (with
+# the seconds since its start in front of every line it logs).
 recover() {
-    start_daemon "${TIMED_LOG[@]}"
-    local seconds
-    seconds=$(awk '/\[MacVpnServiceServer\] listening/ {print $1; exit}' "$daemon_log")
-    echo "  recovery ($1): replayed in $(awk -v s="$seconds" 'BEGIN {printf "%d", s * 1000}') ms"
+    start_daemon "QT_MESSAGE_PATTERN=%{time process} %{message}"
+    awk -v what="$1" '/\[MacVpnServiceServer\] listening/ {
+        printf "  recovery (%s): replayed in %d ms\n", what, $1 * 1000; exit }' "$daemon_log"
 }
 
 scenario_killed_at_each_step() {
@@ -115,23 +98,24 @@ scenario_journal_cut_short() {
     done
 }
 
+restored_now() {
+    [[ $(system_state) == "$(cat "$WORK/before.dump")" ]] && cmp -s "$WORK/before.hosts" /etc/hosts
+}
+
 scenario_tunnel_program_killed() {
     snapshot
-    ctl connect "$(vpn_config full-tunnel)"
-    expect_connected
+    connected
     local killed elapsed
     killed=$(now_ms)
     pkill -KILL -x amneziawg-go
-    until [[ $(tarvex-macos dump) == "$(cat "$WORK/before.dump")" ]] && cmp -s "$WORK/before.hosts" /etc/hosts; do
-        (($(now_ms) - killed < 3000)) || break
-        sleep 0.005
-    done
+    wait_for 300 0.005 restored_now
     elapsed=$(($(now_ms) - killed))
     echo "  routes, DNS and hosts restored $elapsed ms after the tunnel program died"
     ((elapsed < 1000)) || fail "restored only after $elapsed ms"
     expect_restored
     ctl status
-    [[ $ctl_output == $'status: error\nerror: '"$TUNNEL_GONE" ]] || fail "status: $ctl_output"
+    [[ $ctl_output == $'status: error\nerror: VPN-туннель остановлен: программа amneziawg-go неожиданно завершилась' ]] \
+        || fail "status: $ctl_output"
     [[ ! -e $JOURNAL ]] || fail "the journal stayed"
     expect_legitimate_cycle
 }

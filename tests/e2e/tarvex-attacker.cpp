@@ -28,21 +28,19 @@ namespace {
 constexpr int SettleMs = 1000;
 constexpr int RequestTimeoutMs = 5000;
 
-void say(const QByteArray &line)
+int say(const QByteArray &line, int result = 0)
 {
-    std::fputs(line.constData(), stdout);
-    std::fputc('\n', stdout);
+    std::printf("%s\n", line.constData());
     std::fflush(stdout);
+    return result;
 }
 
 int listen(const QString &path, const QString &record)
 {
     auto *server = new QLocalServer(qApp);
     server->setSocketOptions(QLocalServer::WorldAccessOption);
-    if (!server->listen(path)) {
-        say("cannot listen: " + server->errorString().toUtf8());
-        return 1;
-    }
+    if (!server->listen(path))
+        return say("cannot listen: " + server->errorString().toUtf8(), 1);
     QObject::connect(server, &QLocalServer::newConnection, server, [server, record] {
         while (QLocalSocket *socket = server->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, record] {
@@ -96,10 +94,9 @@ int request(const QString &path, const QByteArray &line)
 int blackhole(quint16 port)
 {
     auto *socket = new QUdpSocket(qApp);
-    if (!socket->bind(QHostAddress::LocalHost, port)) {
-        say("cannot bind: " + socket->errorString().toUtf8());
-        return 1;
-    }
+    if (!socket->bind(QHostAddress::LocalHost, port))
+        return say("cannot bind: " + socket->errorString().toUtf8(), 1);
+    // Read and drop, so that the queries never pile up in the socket's buffer.
     QObject::connect(socket, &QUdpSocket::readyRead, socket, [socket] {
         while (socket->hasPendingDatagrams())
             socket->receiveDatagram();
