@@ -2,52 +2,16 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
-#include <thread>
-
+// The configuration as it travels between client and daemon. (Reading a reply off the
+// socket is the client backend's test: a line in pieces in peerFilledOnlyFromObject,
+// broken, non-object and cut-off replies and a silent daemon in brokenReplies.)
 class TestVpnServiceProtocol : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // The line is taken whole from its pieces, and nothing after it. (Broken JSON, a reply
-    // that is not an object, a peer that closes mid-line and a silent one are
-    // tst_macvpnserviceclientbackend's brokenReplies.)
-    void readsOneLineFromPieces()
-    {
-        const QByteArrayList pieces{"{\"command\":", "\"sta",
-                                    "tus\"}\n{\"command\":\"disconnect\"}\n"};
-        // The writer runs on a plain thread so that this one can block inside readMessage while
-        // the pieces trickle in.
-        QTemporaryDir dir;
-        QLocalServer server;
-        QVERIFY(server.listen(dir.filePath(QStringLiteral("s.sock"))));
-        std::thread writer([&] {
-            QLocalSocket client;
-            client.connectToServer(server.fullServerName());
-            for (qsizetype i = 0; i < pieces.size() && client.waitForConnected(3000); ++i) {
-                QThread::msleep(i > 0 ? 150 : 0);
-                client.write(pieces.at(i));
-                client.waitForBytesWritten(3000);
-            }
-        });
-        const auto joinWriter = qScopeGuard([&] { writer.join(); });
-        QVERIFY(server.waitForNewConnection(3000));
-
-        QJsonObject message;
-        QString error;
-        QVERIFY2(
-            VpnServiceProtocol::readMessage(server.nextPendingConnection(), &message, &error, 3000),
-            qPrintable(error));
-        QCOMPARE(message, QJsonObject({{"command", "status"}}));
-    }
-
     void configTravelsAsJson()
     {
         const QByteArray text = R"({"rawConfig": {"containers": [1, 2]},
