@@ -15,43 +15,22 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
 
-        const auto row = [](const char *rule, const char *text, bool accepted) {
-            QTest::addRow("%s \"%s\"", rule, text) << rule << QString::fromUtf8(text) << accepted;
+        const auto rows = [](const char *rule, const QStringList &accepted,
+                             const QStringList &refused) {
+            for (const QString &text : accepted + refused)
+                QTest::addRow("%s \"%s\"", rule, qPrintable(text))
+                    << QString::fromLatin1(rule) << text << accepted.contains(text);
         };
-        row("interface", "utun0", true);
-        row("interface", "utun12345678901", true); // fifteen characters
-        row("interface", "utun123456789012", false);
-        row("interface", "utun", false);
-        row("interface", "en0", false);
-        row("interface", "-utun3", false);
-        row("interface", "utun3\n", false);
-
-        row("ipv4", "10.8.0.1", true);
-        row("ipv4", "255.255.255.255", true);
-        row("ipv4", "256.1.1.1", false);
-        row("ipv4", "010.8.0.1", false); // octal to some parsers
-        row("ipv4", "10.8.1", false);    // shorthand
-        row("ipv4", " 10.8.0.1", false);
-        row("ipv4", "-10.8.0.1", false);
-        row("ipv4", "10.8.0.1/32", false);
-        row("ipv4", "::1", false);
-
-        row("ip", "2606:4700:4700::1111", true);
-        row("ip", "::ffff:192.0.2.1", true);
-        row("ip", "fe80::1%en0", false); // a scope is no server address
-        row("ip", "Empty", false);       // networksetup's word for "none"
-        row("ip", "-::1", false);
-        row("ip", "::1\n", false);
-        row("ip", "dns.example", false);
-
-        row("mtu", "576", true);
-        row("mtu", "9000", true);
-        row("mtu", "575", false);
-        row("mtu", "9001", false);
-        row("mtu", "-1280", false);
-        row("mtu", "1280 up", false);
-        row("mtu", "1280\n", false);
-        row("mtu", "", false);
+        // At most fifteen characters.
+        rows("interface", {"utun0", "utun12345678901"},
+             {"utun123456789012", "utun", "en0", "-utun3", "utun3\n"});
+        // A leading zero is octal to some parsers; "10.8.1" a shorthand.
+        rows("ipv4", {"255.255.255.255"},
+             {"256.1.1.1", "010.8.0.1", "10.8.1", " 10.8.0.1", "-10.8.0.1", "10.8.0.1/32", "::1"});
+        // A scope is no server address; "Empty" is networksetup's word for "none".
+        rows("ip", {"2606:4700:4700::1111", "::ffff:192.0.2.1"},
+             {"fe80::1%en0", "Empty", "-::1", "::1\n", "dns.example"});
+        rows("mtu", {"576", "9000"}, {"575", "9001", "-1280", "1280 up", ""});
     }
 
     void values()
@@ -59,18 +38,16 @@ private slots:
         QFETCH(QString, rule);
         QFETCH(QString, text);
         QFETCH(bool, accepted);
-        if (rule == "interface")
-            QCOMPARE(ConfigValueValidator::isInterfaceName(text), accepted);
-        else if (rule == "ipv4")
-            QCOMPARE(ConfigValueValidator::isIpv4Address(text), accepted);
-        else if (rule == "ip")
-            QCOMPARE(ConfigValueValidator::isIpAddress(text), accepted);
-        else
-            QCOMPARE(ConfigValueValidator::isMtu(text), accepted);
+        using V = ConfigValueValidator;
+        QCOMPARE(rule == "interface" ? V::isInterfaceName(text)
+                 : rule == "ipv4"    ? V::isIpv4Address(text)
+                 : rule == "ip"      ? V::isIpAddress(text)
+                                     : V::isMtu(text),
+                 accepted);
     }
 
     // What the backend's step checks pass on: the refusals are the connect sequence's
-    // (tst_macvpnbackend_sequences), these are the values that must still get through.
+    // (tst_macvpnbackend's failedConnect), these are the values that must still get through.
     void checkAccepts_data()
     {
         QTest::addColumn<QJsonObject>("changes"); // dns1 or lastConfig keys
@@ -86,13 +63,10 @@ private slots:
     {
         QFETCH(QJsonObject, changes);
         QFETCH(int, splitEntries);
-
         ParsedVpnConfig config;
-        config.dns1 = changes.value("dns1").toString(QStringLiteral("10.8.0.1"));
+        config.dns1 = changes.value("dns1").toString("10.8.0.1");
         config.dns2 = QStringLiteral("2606:4700:4700::1111");
-        config.lastConfig =
-            QJsonObject{{"mtu", changes.value("mtu").isUndefined() ? QJsonValue("1376")
-                                                                   : changes.value("mtu")}};
+        config.lastConfig = {{"mtu", changes.contains("mtu") ? changes.value("mtu") : "1376"}};
         const QString clientAddress = changes.value("client_ip").toString("10.8.0.5");
         QCOMPARE(ConfigValueValidator::check(config, clientAddress, "198.51.100.10", splitEntries),
                  QString());

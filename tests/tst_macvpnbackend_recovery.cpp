@@ -59,9 +59,8 @@ private slots:
                                                     {"inet6", "::/1", "-net"}}) {
             QVERIFY(journal.addRoute(route));
             run(mac, "/sbin/route",
-                route.type == "-host" ? QStringList{"-n", "add", "-host", Server, "192.168.1.1"}
-                                      : QStringList{"-n", "add", "-" + route.family, "-net",
-                                                    route.destination, "-interface", "utun1"});
+                {"-n", "add", "-" + route.family, route.type, route.destination, "-interface",
+                 "utun1"});
         }
         QVERIFY(journal.addDnsServers("Wi-Fi", {"192.168.1.1"}));
         QVERIFY(journal.addDnsServers("Thunderbolt Bridge", {}));

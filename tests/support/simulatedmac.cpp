@@ -48,14 +48,6 @@ QStringList SimulatedMac::commands() const
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QStringList SimulatedMac::newCommands()
-{
-    const QStringList all = commands();
-    const QStringList fresh = all.mid(commandsSeen);
-    commandsSeen = int(all.size());
-    return fresh;
-}
-
 void SimulatedMac::setKnobs(const QStringList &rules) const
 {
     QFile file(QDir(stateDirectory()).filePath(QStringLiteral("knobs")));

@@ -26,13 +26,11 @@ public:
     // ("route", "service", "interface") when given.
     QString dump(const QString &kind = QString()) const;
     QByteArray hosts() const;
-    // The commands run so far ("/sbin/route -n add ..."), or since the last call.
+    // The commands run so far ("/sbin/route -n add ...").
     QStringList commands() const;
-    QStringList newCommands();
     // Rules that make chosen commands fail or hang (tools/macos/README.md).
     void setKnobs(const QStringList &rules) const;
 
 private:
     QTemporaryDir dir;
-    int commandsSeen = 0;
 };

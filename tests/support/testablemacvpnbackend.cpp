@@ -1,7 +1,6 @@
 #include "testablemacvpnbackend.h"
 
 #include "macsimulator.h"
-#include "simulatedmac.h"
 
 #include <QFileInfo>
 
@@ -58,24 +57,4 @@ QList<QHostAddress> TestableMacVpnBackend::lookupHost(const QString &host, QStri
     if (!hosts.contains(host) && error)
         *error = QStringLiteral("Host %1 not found").arg(host);
     return hosts.value(host);
-}
-
-QString TestableMacVpnBackend::hostsFilePath() const
-{
-    return mac.hostsFile();
-}
-
-QString TestableMacVpnBackend::runtimeDirectory() const
-{
-    return mac.path(QStringLiteral("run/amneziawg"));
-}
-
-QString TestableMacVpnBackend::applicationDirPath() const
-{
-    return applicationDirectory;
-}
-
-bool TestableMacVpnBackend::mayChangeSystem() const
-{
-    return allowSystemChanges || MacVpnBackend::mayChangeSystem();
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "macvpnbackend.h"
+#include "simulatedmac.h"
 
 #include <QMap>
 
 #include <functional>
 #include <memory>
-
-class SimulatedMac;
 
 // MacVpnBackend on a SimulatedMac: the five macOS commands run in-process on its state
 // (other programs, such as ps and kill, for real), the hosts file and runtime folder are
@@ -55,10 +54,13 @@ protected:
     ProgramRun runProgram(const QString &program, const QStringList &arguments,
                           int timeoutMs) const override;
     QList<QHostAddress> lookupHost(const QString &host, QString *error) const override;
-    QString hostsFilePath() const override;
-    QString runtimeDirectory() const override;
-    QString applicationDirPath() const override;
-    bool mayChangeSystem() const override;
+    QString hostsFilePath() const override { return mac.hostsFile(); }
+    QString runtimeDirectory() const override { return mac.path(QStringLiteral("run/amneziawg")); }
+    QString applicationDirPath() const override { return applicationDirectory; }
+    bool mayChangeSystem() const override
+    {
+        return allowSystemChanges || MacVpnBackend::mayChangeSystem();
+    }
 
 private:
     std::unique_ptr<SimulatedMac> ownMac;

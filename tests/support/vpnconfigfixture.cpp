@@ -18,47 +18,28 @@ QString VpnConfigFixture::encodeBytes(const QByteArray &json)
 QJsonObject VpnConfigFixture::awgDocument(const QJsonObject &lastConfig, const QString &container)
 {
     const QJsonObject awg{
-        {QStringLiteral("last_config"),
+        {"last_config",
          QString::fromUtf8(QJsonDocument(lastConfig).toJson(QJsonDocument::Compact))},
-        {QStringLiteral("port"), QStringLiteral("51820")},
-        {QStringLiteral("transport_proto"), QStringLiteral("udp")},
-    };
-    return QJsonObject{
-        {QStringLiteral("containers"),
-         QJsonArray{
-             QJsonObject{{QStringLiteral("container"), container}, {QStringLiteral("awg"), awg}}}},
-        {QStringLiteral("defaultContainer"), container},
-        {QStringLiteral("description"), QStringLiteral("Test server")},
-        {QStringLiteral("dns1"), QStringLiteral("1.1.1.1")},
-        {QStringLiteral("dns2"), QStringLiteral("1.0.0.1")},
-        {QStringLiteral("hostName"), QStringLiteral("198.51.100.10")},
-    };
+        {"port", "51820"},
+        {"transport_proto", "udp"}};
+    return {{"containers", QJsonArray{QJsonObject{{"container", container}, {"awg", awg}}}},
+            {"defaultContainer", container},
+            {"description", "Test server"},
+            {"dns1", "1.1.1.1"},
+            {"dns2", "1.0.0.1"},
+            {"hostName", "198.51.100.10"}};
 }
 
 QJsonObject VpnConfigFixture::sampleLastConfig()
 {
     // Keys are throwaway test values (32 bytes each), never used anywhere real.
-    return QJsonObject{
-        {QStringLiteral("client_ip"), QStringLiteral("10.8.1.2/32")},
-        {QStringLiteral("client_priv_key"),
-         QStringLiteral("YNq8mPY9TuuJ0V2GdJ6f3T7eOV2xYJ3QyEbV1wFr1m8=")},
-        {QStringLiteral("server_pub_key"),
-         QStringLiteral("3Fk8f5zvVZCH0bWq0c3Ao6Rv1M0wB9xG5Qm7tq8L2Gg=")},
-        {QStringLiteral("psk_key"), QStringLiteral("mZ2Yc7N3i9h1x4G8K0bF6dR5tU2wE3qA1sD4fG7hJ9k=")},
-        {QStringLiteral("hostName"), QStringLiteral("198.51.100.10")},
-        {QStringLiteral("port"), 51820},
-        {QStringLiteral("mtu"), QStringLiteral("1376")},
-        {QStringLiteral("persistent_keep_alive"), QStringLiteral("25")},
-        {QStringLiteral("allowed_ips"),
-         QJsonArray{QStringLiteral("0.0.0.0/0"), QStringLiteral("::/0")}},
-        {QStringLiteral("Jc"), QStringLiteral("4")},
-        {QStringLiteral("Jmin"), QStringLiteral("40")},
-        {QStringLiteral("Jmax"), QStringLiteral("70")},
-        {QStringLiteral("S1"), QStringLiteral("15")},
-        {QStringLiteral("S2"), QStringLiteral("91")},
-        {QStringLiteral("H1"), QStringLiteral("1144434789")},
-        {QStringLiteral("H2"), QStringLiteral("1561713245")},
-        {QStringLiteral("H3"), QStringLiteral("1925184312")},
-        {QStringLiteral("H4"), QStringLiteral("1426735201")},
-    };
+    return QJsonDocument::fromJson(R"({"client_ip": "10.8.1.2/32",
+        "client_priv_key": "YNq8mPY9TuuJ0V2GdJ6f3T7eOV2xYJ3QyEbV1wFr1m8=",
+        "server_pub_key": "3Fk8f5zvVZCH0bWq0c3Ao6Rv1M0wB9xG5Qm7tq8L2Gg=",
+        "psk_key": "mZ2Yc7N3i9h1x4G8K0bF6dR5tU2wE3qA1sD4fG7hJ9k=",
+        "hostName": "198.51.100.10", "port": 51820, "mtu": "1376", "persistent_keep_alive": "25",
+        "allowed_ips": ["0.0.0.0/0", "::/0"], "Jc": "4", "Jmin": "40", "Jmax": "70", "S1": "15",
+        "S2": "91", "H1": "1144434789", "H2": "1561713245", "H3": "1925184312",
+        "H4": "1426735201"})")
+        .object();
 }
