@@ -220,6 +220,8 @@ private slots:
         QTest::newRow("error with reason")
             << QJsonObject{{"ok", true}, {"status", "error"}, {"error", "Туннель остановлен"}}
             << previous << State::Error << "Туннель остановлен" << QVariantMap() << previous;
+        QTest::newRow("connecting") << FSD::okReply("connecting") << previous << State::Connecting
+                                    << "" << QVariantMap() << previous;
         // A refused query says nothing about the tunnel: nothing visible changes.
         QTest::newRow("refused") << FSD::failReply("error", "нет") << previous
                                  << State::Disconnected << "" << QVariantMap() << previous;
