@@ -69,29 +69,15 @@ void FakeServiceDaemon::handle(QLocalSocket *socket, const QByteArray &line)
         received.append(request);
         answer = answers.value(request.value(QStringLiteral("command")).toString(), answer);
     }
-    switch (answer.kind) {
-    case Answer::Silent:
+    if (answer.kind == Answer::Silent)
         return;
-    case Answer::InPieces: {
-        // Pauses between the chunks, so the reader sees several partial reads.
-        const qsizetype third = qMax<qsizetype>(1, answer.bytes.size() / 3);
-        for (qsizetype at = 0; at < answer.bytes.size(); at += third) {
-            socket->write(answer.bytes.mid(at, third));
-            socket->waitForBytesWritten(1000);
-            QThread::msleep(30);
-        }
-        break;
-    }
-    case Answer::Reply:
-        socket->write(answer.bytes);
-        break;
-    }
+    socket->write(answer.bytes);
     socket->disconnectFromServer(); // after the pending bytes are written
 }
 
-FakeServiceDaemon::Answer FakeServiceDaemon::reply(const QJsonObject &reply, Answer::Kind kind)
+FakeServiceDaemon::Answer FakeServiceDaemon::reply(const QJsonObject &reply)
 {
-    return Answer{kind, QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n'};
+    return Answer{Answer::Reply, QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n'};
 }
 
 QJsonObject FakeServiceDaemon::okReply(const QString &status, const QJsonObject &peer)

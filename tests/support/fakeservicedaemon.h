@@ -22,16 +22,15 @@ public:
     struct Answer
     {
         enum Kind {
-            Reply,    // bytes (none: close without a byte), then the connection is closed
-            InPieces, // the same bytes in three delayed chunks, then close
-            Silent,   // read the request, never answer, keep the connection open
+            Reply,  // bytes (none: close without a byte), then the connection is closed
+            Silent, // read the request, never answer, keep the connection open
         };
         Kind kind = Reply;
         QByteArray bytes;
     };
 
     // The reply as one compact JSON line.
-    static Answer reply(const QJsonObject &reply, Answer::Kind kind = Answer::Reply);
+    static Answer reply(const QJsonObject &reply);
     // {"ok": true, "status": status, "error": ""} plus "peer" when given.
     static QJsonObject okReply(const QString &status, const QJsonObject &peer = QJsonObject());
     // {"ok": false, "status": status, "error": error}.
