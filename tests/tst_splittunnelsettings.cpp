@@ -8,9 +8,9 @@ class TestSplitTunnelSettings : public QObject
 
 private slots:
     // Afterwards either the mode is one of the two, or split is off with mode Off; the
-    // entries pass through untouched, and missing keys count as false, 0 and none. (Modes 0
-    // and 2, and a switched-off split keeping its mode, after the trip over the wire, are
-    // quick_splittunnel's test_daemonReadsTheConnectionConfig.)
+    // entries pass through untouched, and missing keys count as false, 0 and none. (What the
+    // daemon makes of a peer the interface sent is quick_splittunnel's
+    // test_daemonReadsTheConnectionConfig.)
     void fromPeer_data()
     {
         QTest::addColumn<QVariant>("split");
@@ -23,8 +23,11 @@ private slots:
                             {"mode", mode},
                             {"entries", QVariantList{QVariantMap{{"value", "a.example"}}}}});
         };
+        QTest::newRow("all except, mode from JSON") << settings(true, 2.0) << true << 2;
         QTest::newRow("only selected") << settings(true, 1) << true << 1;
+        QTest::newRow("mode 0 switches off") << settings(true, 0) << false << 0;
         QTest::newRow("mode 3 switches off") << settings(true, 3) << false << 0;
+        QTest::newRow("disabled keeps its mode") << settings(false, 2) << false << 2;
         QTest::newRow("not a map") << QVariant("on") << false << 0;
     }
 

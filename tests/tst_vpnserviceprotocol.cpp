@@ -1,17 +1,86 @@
 #include "vpnserviceprotocol.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
-// The configuration as it travels between client and daemon. (Reading a reply off the
-// socket is the client backend's test: a line in pieces in peerFilledOnlyFromObject,
-// broken, non-object and cut-off replies and a silent daemon in brokenReplies.)
+#include <thread>
+
+// A message as it travels between client and daemon: one JSON object on one line, read
+// off the socket however the bytes arrive, and the configuration it carries.
 class TestVpnServiceProtocol : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void readMessage_data()
+    {
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<QString>("error"); // empty: the message is read
+
+        const auto parserText = [](const QByteArray &line) {
+            QJsonParseError error;
+            QJsonDocument::fromJson(line, &error);
+            return error.errorString();
+        };
+        QTest::newRow("pieces; bytes after the line feed dropped")
+            << QByteArrayList{"{\"command\":", "\"sta", "tus\"}\n{\"command\":\"disconnect\"}\n"}
+            << 3000 << QString();
+        QTest::newRow("json array") << QByteArrayList{"[1,2]\n"} << 3000 << parserText("[1,2]");
+        QTest::newRow("broken json") << QByteArrayList{"{oops\n"} << 3000 << parserText("{oops");
+        QTest::newRow("zero time-out, full line waiting")
+            << QByteArrayList{"{\"ok\":true}\n"} << 0 << "timeout";
+        QTest::newRow("peer closes without a line feed")
+            << QByteArrayList{"{\"ok\":true}"} << 3000 << "connection closed";
+    }
+
+    void readMessage()
+    {
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(int, timeoutMs);
+        QFETCH(QString, error);
+
+        // The writer runs on a plain thread so that this one can block inside readMessage while
+        // the pieces trickle in; it closes its end once it has written them all.
+        QTemporaryDir dir;
+        QLocalServer server;
+        QVERIFY(server.listen(dir.filePath(QStringLiteral("s.sock"))));
+        std::thread writer([&] {
+            QLocalSocket client;
+            client.connectToServer(server.fullServerName());
+            for (qsizetype i = 0; i < pieces.size() && client.waitForConnected(3000); ++i) {
+                QThread::msleep(i > 0 ? 150 : 0);
+                client.write(pieces.at(i));
+                client.waitForBytesWritten(3000);
+            }
+        });
+        const auto joinWriter = qScopeGuard([&] { writer.join(); });
+        QVERIFY(server.waitForNewConnection(3000));
+        QLocalSocket *reader = server.nextPendingConnection();
+        if (timeoutMs <= 0)
+            QVERIFY(reader->waitForReadyRead(3000) || reader->bytesAvailable() > 0);
+
+        QJsonObject message{{"untouched", true}};
+        QString readError;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(VpnServiceProtocol::readMessage(reader, &message, &readError, timeoutMs),
+                 error.isEmpty());
+        QCOMPARE(readError, error);
+        QCOMPARE(message, error.isEmpty() ? QJsonObject({{"command", "status"}})
+                                          : QJsonObject({{"untouched", true}}));
+        // A closed peer ends the wait as soon as it is gone, long before the time-out.
+        if (error == QLatin1String("connection closed"))
+            QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    }
+
     void configTravelsAsJson()
     {
         const QByteArray text = R"({"rawConfig": {"containers": [1, 2]},
