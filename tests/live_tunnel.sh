@@ -188,7 +188,8 @@ case_roaming() {
     kill -CONT "$daemon_pid"
     echo "  the stopped daemon went on: first reply after $(reply_after "$(now_ms)") ms"
     "$live_net" use 1 || fail "cannot switch back to router 1"
-    (($(reply_after "$(now_ms)") < 5000)) || fail "no reply after the last move"
+    # The same allowance as any move: the stopped daemon left wireguard-go on the old link.
+    (($(reply_after "$(now_ms)") < 60000)) || fail "no reply after the last move"
     live_disconnect "the moves"
     finish
 }
