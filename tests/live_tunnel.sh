@@ -145,31 +145,19 @@ case_tunnel() {
     finish
 }
 
-# reply_after STARTED LIMIT: ms from STARTED to the first ping reply through the tunnel,
-# LIMIT ms at most.
-reply_after() {
-    until ping -c 1 -W 0.2 -q "$BEHIND_IP" >/dev/null 2>&1 || (($(now_ms) - $1 > $2)); do :; done
+# ms_until STARTED LIMIT COMMAND...: ms from STARTED until COMMAND succeeds (LIMIT at most).
+ms_until() {
+    until "${@:3}" || (($(now_ms) - $1 > $2)); do :; done
     echo $(($(now_ms) - $1))
 }
 
-# route_after STARTED GATEWAY: ms from STARTED until the kernel sends the server's packets
-# through GATEWAY (10 s at most): the daemon's part of a move.
-route_after() {
-    until [[ $(ip route get "$ENDPOINT") == *" via $2 "* ]] || (($(now_ms) - $1 > 10000)); do
-        sleep 0.02
-    done
-    echo $(($(now_ms) - $1))
+replies() {
+    ping -c 1 -W 0.2 -q "$BEHIND_IP" >/dev/null 2>&1
 }
 
-# Linux's wireguard-go keeps sending from the link and address it last received on until
-# a handshake retry clears them, which has taken from 15 s to over a minute in this rig;
-# the Mac's tunnel program has no such sticky source and routes every packet afresh.
-# Setting the endpoint again clears it, so a move measures the routes, not that habit.
-forget_sticky_source() {
-    local utun
-    utun=$(tun_links)
-    wg set "$utun" peer "$SERVER_PUB" endpoint "$ENDPOINT:$SERVER_PORT" \
-        || fail "the tunnel's endpoint could not be set again"
+routed_via() {
+    sleep 0.02
+    [[ $(ip route get "$1") == *" via $2 "* ]]
 }
 
 # What the rig looked like when a move got no reply: the daemon's routes, wireguard-go's
@@ -179,34 +167,40 @@ show_rig() {
     utun=$(tun_links)
     {
         ip route get "$ENDPOINT"
-        ip route get 203.0.113.80
         ip -br address
         ip neigh show
         wg show "$utun" endpoints
-        wg show "$utun" transfer
         "$live_net" server wg show "$SERVER_WG" endpoints
         "$live_net" server wg show "$SERVER_WG" transfer
         grep 'default route' /tmp/daemon.log | tail -n 3
     } 2>&1 | sed 's/^/    | /'
 }
 
-# move_to ROUTER WHAT: moves the Mac to ROUTER; appends the ms to the moved route and to
-# the first reply to route_times and reply_times.
-move_to() {
-    local via started routed replied
+# follow ROUTER WHAT STARTED: after the move to ROUTER at STARTED, the daemon moves the
+# server route and the API host's bypass there (the daemon's part, route_times), and pings
+# cross the tunnel again (reply_times).
+follow() {
+    local via routed replied
     via=$([[ $1 == 1 ]] && echo "$GATEWAY" || echo 10.0.5.1)
-    started=$(now_ms)
-    "$live_net" use "$1" || fail "$2: cannot switch to router $1"
-    routed=$(route_after "$started" "$via")
+    routed=$(ms_until "$3" 10000 routed_via "$ENDPOINT" "$via")
     ((routed <= 10000)) || fail "$2: the server route did not follow to router $1"
     # (In the same pass of the daemon, a moment later.)
-    wait_for 50 0.02 eval '[[ $(ip route get 203.0.113.80) == *" via $via "* ]]' \
-        || fail "$2: the API host's route did not follow to router $1"
-    forget_sticky_source
-    replied=$(reply_after "$started" 30000)
+    wait_for 50 0 routed_via 203.0.113.80 "$via" || fail "$2: the API host's route stayed"
+    # Linux's wireguard-go keeps sending from the link it last received on until a handshake
+    # retry clears it, which has taken from 15 s to over a minute in this rig; the Mac's
+    # tunnel program routes every packet afresh. Setting the endpoint again clears it.
+    wg set "$(tun_links)" peer "$SERVER_PUB" endpoint "$ENDPOINT:$SERVER_PORT" || fail "wg set"
+    replied=$(ms_until "$3" 30000 replies)
     ((replied <= 30000)) || { fail "$2 to router $1: no reply for $replied ms"; show_rig; }
     route_times+=("$routed")
     reply_times+=("$replied")
+}
+
+move_to() {
+    local started
+    started=$(now_ms)
+    "$live_net" use "$1" || fail "$2: cannot switch to router $1"
+    follow "$@" "$started"
 }
 
 median() {
@@ -214,40 +208,33 @@ median() {
 }
 
 # The Mac moves between two routers ten times while pings cross the tunnel; each time the
-# old router's link goes down and the daemon must move the server route and the API host's
-# bypass before pings come back. Prints the times from each move to the moved route and
-# to the first reply, and their medians.
+# old router's link goes down. Prints the times from each move to the moved route and to
+# the first reply, and their medians.
 case_roaming() {
     start_network_and_daemon
     # On the first router, with the second one's link down: where the moves end.
     { "$live_net" second-network && "$live_net" use 1; } || { fail "no second network"; finish; }
     remember_clean
     live_connect "roaming"
-    local move route_times=() reply_times=()
+    local move route_times=() reply_times=() routed replied
     for move in $(seq 10); do
         move_to $((move % 2 == 1 ? 2 : 1)) "move $move"
         # The next move starts from a settled connection, not in this one's debounce.
         sleep 1.2
     done
-    local routed replied
     routed=$(median "${route_times[@]}")
     replied=$(median "${reply_times[@]}")
     echo "  move to the moved route (ms): ${route_times[*]}; median $routed"
     echo "  move to first reply through the tunnel (ms): ${reply_times[*]}; median $replied"
-    ((${routed%.*} < 3000)) || fail "the median move of the route took $routed ms"
-    ((${replied%.*} < 3000)) || fail "the median move took $replied ms"
+    ((${routed%.*} < 3000 && ${replied%.*} < 3000)) || fail "the median move is over 3 s"
     # The control: with the daemon stopped, nothing follows and the tunnel stays dead.
     kill -STOP "$daemon_pid"
     "$live_net" use 2 || fail "cannot switch to router 2 with the daemon stopped"
     ! ping -c 1 -W 3 -q "$BEHIND_IP" >/dev/null 2>&1 || fail "a reply came with the daemon stopped"
-    [[ $(ip route get "$ENDPOINT") == *" via $GATEWAY "* ]] || fail "the route moved with the daemon stopped"
+    routed_via "$ENDPOINT" "$GATEWAY" || fail "the route moved with the daemon stopped"
     kill -CONT "$daemon_pid"
-    routed=$(route_after "$(now_ms)" 10.0.5.1)
-    ((routed <= 10000)) || fail "the stopped daemon did not move the route when it went on"
-    forget_sticky_source
-    replied=$(reply_after "$(now_ms)" 30000)
-    echo "  the stopped daemon went on: the route moved after $routed ms, first reply $replied ms later"
-    ((replied <= 30000)) || { fail "no reply after the stopped daemon went on"; show_rig; }
+    follow 2 "the stopped daemon" "$(now_ms)"
+    echo "  the stopped daemon went on: route after ${route_times[-1]} ms, reply after ${reply_times[-1]} ms"
     move_to 1 "the last move"
     live_disconnect "the moves"
     finish
