@@ -42,7 +42,6 @@ private slots:
                 qputenv(name, value);
         }
         const BuildConfig config;
-        QCOMPARE(config.vendorDomain(), QString::fromLatin1(Tarvex::VendorDomain));
         QCOMPARE(config.apiBaseUrl(), api);
         QCOMPARE(config.websiteUrl(), website);
     }

@@ -8,29 +8,19 @@ VendorApiProcess::VendorApiProcess(const QString &program, const QString &server
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
-VendorApiProcess::~VendorApiProcess()
+bool VendorApiProcess::start(const QString &dataFolder)
 {
     stop();
-}
-
-bool VendorApiProcess::start(const QString &dataFolder, quint16 port)
-{
-    stop();
-    process.start(program, {QStringLiteral("--port"), QString::number(port),
+    process.start(program, {QStringLiteral("--port"), QStringLiteral("0"),
                             QStringLiteral("--data"), dataFolder, QStringLiteral("--servers"),
                             serversFile, QStringLiteral("--cheap-password-hashing")});
-    const QByteArray prefix = "listening on ";
-    while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(10000)) {
-            error =
-                QStringLiteral("tarvex-vendor-api did not start: %1").arg(process.errorString());
-            stop();
-            return false;
-        }
+    while (!process.canReadLine() && process.waitForReadyRead(10000)) {
     }
+    const QByteArray prefix = "listening on ";
     const QByteArray line = process.readLine().trimmed();
     if (!line.startsWith(prefix)) {
-        error = QStringLiteral("unexpected first line: ") + QString::fromUtf8(line);
+        error = QStringLiteral("tarvex-vendor-api did not start: %1")
+                    .arg(line.isEmpty() ? process.errorString() : QString::fromUtf8(line));
         stop();
         return false;
     }
@@ -47,9 +37,4 @@ void VendorApiProcess::stop()
         process.kill();
         process.waitForFinished(5000);
     }
-}
-
-bool VendorApiProcess::isRunning() const
-{
-    return process.state() == QProcess::Running;
 }

@@ -11,13 +11,13 @@ class VendorApiProcess
 {
 public:
     VendorApiProcess(const QString &program, const QString &serversFile);
-    ~VendorApiProcess();
+    ~VendorApiProcess() { stop(); }
 
-    // port 0: any free port. False with errorString() when it exits or stays silent.
-    bool start(const QString &dataFolder, quint16 port = 0);
+    // On any free port. False with errorString() when it exits or stays silent.
+    bool start(const QString &dataFolder);
     // Ends it with SIGTERM (SIGKILL after 5 s); its data stays.
     void stop();
-    bool isRunning() const;
+    bool isRunning() const { return process.state() == QProcess::Running; }
     QUrl rootUrl() const { return root; }
     QString errorString() const { return error; }
 
