@@ -66,8 +66,7 @@ QJsonObject onlyReply(QLocalSocket *socket)
         [socket] { return socket->state() == QLocalSocket::UnconnectedState; }, 5000);
     const QList<QByteArray> lines = socket->readAll().split('\n');
     if (!closed || lines.size() != 2)
-        return {
-            {"test", QStringLiteral("closed: %1, lines: %2").arg(closed).arg(lines.size() - 1)}};
+        return {{"closed", closed}, {"lines", lines.size() - 1}};
     return QJsonDocument::fromJson(lines.first()).object();
 }
 

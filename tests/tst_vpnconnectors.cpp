@@ -117,8 +117,6 @@ private slots:
         row("v2 document, version text 2", 2, peerFor(v2, awg2, "2"), "");
         row("v2 refuses version number 2", 2, peerFor(v2, awg2, 2), notV2);
         row("v2 refuses awg container with version 2", 2, peerFor(v2, "amnezia-awg", "2"), notV2);
-        row("v2 refuses a v1 peer", 2, peerFor(v1, awg2, "2"),
-            "Протокол соединения не поддерживается Amnezia v2");
     }
 
     void acceptance()

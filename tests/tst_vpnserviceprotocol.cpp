@@ -22,7 +22,6 @@ private slots:
     void readMessage_data()
     {
         QTest::addColumn<QByteArrayList>("pieces");
-        QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<QString>("error"); // empty: the message is read
 
         const auto parserText = [](const QByteArray &line) {
@@ -32,19 +31,17 @@ private slots:
         };
         QTest::newRow("pieces; bytes after the line feed dropped")
             << QByteArrayList{"{\"command\":", "\"sta", "tus\"}\n{\"command\":\"disconnect\"}\n"}
-            << 3000 << QString();
-        QTest::newRow("json array") << QByteArrayList{"[1,2]\n"} << 3000 << parserText("[1,2]");
-        QTest::newRow("broken json") << QByteArrayList{"{oops\n"} << 3000 << parserText("{oops");
-        QTest::newRow("zero time-out, full line waiting")
-            << QByteArrayList{"{\"ok\":true}\n"} << 0 << "timeout";
+            << QString();
+        // Valid JSON that is no object. (Broken JSON and the time-out are
+        // tst_macvpnserviceclientbackend's "not JSON" and "silent daemon".)
+        QTest::newRow("json array") << QByteArrayList{"[1,2]\n"} << parserText("[1,2]");
         QTest::newRow("peer closes without a line feed")
-            << QByteArrayList{"{\"ok\":true}"} << 3000 << "connection closed";
+            << QByteArrayList{"{\"ok\":true}"} << "connection closed";
     }
 
     void readMessage()
     {
         QFETCH(QByteArrayList, pieces);
-        QFETCH(int, timeoutMs);
         QFETCH(QString, error);
 
         // The writer runs on a plain thread so that this one can block inside readMessage while
@@ -64,14 +61,12 @@ private slots:
         const auto joinWriter = qScopeGuard([&] { writer.join(); });
         QVERIFY(server.waitForNewConnection(3000));
         QLocalSocket *reader = server.nextPendingConnection();
-        if (timeoutMs <= 0)
-            QVERIFY(reader->waitForReadyRead(3000) || reader->bytesAvailable() > 0);
 
         QJsonObject message{{"untouched", true}};
         QString readError;
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(VpnServiceProtocol::readMessage(reader, &message, &readError, timeoutMs),
+        QCOMPARE(VpnServiceProtocol::readMessage(reader, &message, &readError, 3000),
                  error.isEmpty());
         QCOMPARE(readError, error);
         QCOMPARE(message, error.isEmpty() ? QJsonObject({{"command", "status"}})
@@ -90,7 +85,6 @@ private slots:
             "dns1": "1.1.1.1", "dns2": "Ж"})";
         const QJsonObject json = QJsonDocument::fromJson(text).object();
         const QByteArray wire = VpnServiceProtocol::encodeMessage(json);
-        QVERIFY(wire.endsWith("}\n") && wire.count('\n') == 1);
         const ParsedVpnConfig config =
             VpnServiceProtocol::parsedConfigFromJson(QJsonDocument::fromJson(wire).object());
         QCOMPARE(config.hostName, QStringLiteral("vpn.example.net"));

@@ -5,8 +5,6 @@
 #include <QLocalSocket>
 
 FakeServiceDaemon::FakeServiceDaemon()
-    : previousSocketPath(qgetenv("TARVEX_SERVICE_SOCKET"))
-    , hadSocketPath(qEnvironmentVariableIsSet("TARVEX_SERVICE_SOCKET"))
 {
     const QString path = dir.filePath(QStringLiteral("service.sock"));
     qputenv("TARVEX_SERVICE_SOCKET", path.toUtf8());
@@ -40,12 +38,6 @@ FakeServiceDaemon::~FakeServiceDaemon()
     stop();
     thread.quit();
     thread.wait();
-    // Back to what the test was started with: a path where nothing listens, not the
-    // system daemon's.
-    if (hadSocketPath)
-        qputenv("TARVEX_SERVICE_SOCKET", previousSocketPath);
-    else
-        qunsetenv("TARVEX_SERVICE_SOCKET");
 }
 
 void FakeServiceDaemon::stop()
@@ -80,9 +72,10 @@ FakeServiceDaemon::Answer FakeServiceDaemon::reply(const QJsonObject &reply)
     return Answer{Answer::Reply, QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n'};
 }
 
-QJsonObject FakeServiceDaemon::okReply(const QString &status, const QJsonObject &peer)
+QJsonObject FakeServiceDaemon::okReply(const QString &status, const QJsonObject &peer,
+                                       const QString &error)
 {
-    QJsonObject reply{{"ok", true}, {"status", status}, {"error", QString()}};
+    QJsonObject reply{{"ok", true}, {"status", status}, {"error", error}};
     if (!peer.isEmpty())
         reply.insert(QStringLiteral("peer"), peer);
     return reply;

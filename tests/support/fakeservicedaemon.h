@@ -11,8 +11,9 @@ class QLocalServer;
 class QLocalSocket;
 
 // A stand-in for TarvexVpnService that really listens: a QLocalServer on a temporary
-// path, announced to the client code through TARVEX_SERVICE_SOCKET for the daemon's
-// lifetime (the variable's earlier value comes back after). It runs on a thread of its
+// path, announced to the client code through TARVEX_SERVICE_SOCKET. The variable keeps
+// naming that path once the daemon is gone, a path where nothing listens rather than the
+// system daemon's. It runs on a thread of its
 // own so that code blocking the test thread in a request (VpnManager's synchronous
 // calls, the backend called directly) still gets its answer. Each command gets the
 // answer scripted for it; every request is recorded.
@@ -31,8 +32,9 @@ public:
 
     // The reply as one compact JSON line.
     static Answer reply(const QJsonObject &reply);
-    // {"ok": true, "status": status, "error": ""} plus "peer" when given.
-    static QJsonObject okReply(const QString &status, const QJsonObject &peer = QJsonObject());
+    // {"ok": true, "status": status, "error": error} plus "peer" when given.
+    static QJsonObject okReply(const QString &status, const QJsonObject &peer = QJsonObject(),
+                               const QString &error = QString());
     // {"ok": false, "status": status, "error": error}.
     static QJsonObject failReply(const QString &status, const QString &error);
 
@@ -57,8 +59,6 @@ public:
 private:
     void handle(QLocalSocket *socket, const QByteArray &line);
 
-    QByteArray previousSocketPath;
-    bool hadSocketPath;
     QTemporaryDir dir;
     QThread thread;
     QObject *context = nullptr; // lives in thread; the server hangs off it
