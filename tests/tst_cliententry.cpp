@@ -5,7 +5,7 @@
 #include <QTest>
 
 // Whether the client's binary starts, and ends with -1 when its root QML fails, is
-// checked on the real program by client_starts.sh and client_exits_on_qml_failure.sh.
+// checked on the real program by client_starts.sh.
 class TestClientEntry : public QObject
 {
     Q_OBJECT
