@@ -1,3 +1,5 @@
+#include "hostsfileeditor.h"
+#include "macsimulator.h"
 #include "recoveryjournal.h"
 #include "simulatedmac.h"
 #include "testablemacvpnbackend.h"
@@ -5,9 +7,12 @@
 #include "vpnconfigparser.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -158,8 +163,6 @@ private slots:
         // A machine without IPv6 refuses the halves; that is no failure.
         row("IPv6 half refused", "{}", {}, OutsideRoutes + Halves4 + Halves6.mid(1), TunnelDns,
             {"fail route -n add -inet6 -net ::/1 *"});
-        row("unknown split mode is off", "{}", splitPeer(3, {entry("10.1.0.0/16")}),
-            OutsideRoutes + Halves4 + Halves6);
 
         // Literals, trimmed; a name's answers in the resolver's order, once, ahead of the
         // address stored with it, which is only a fallback; nothing for what is neither.
@@ -437,6 +440,68 @@ private slots:
         QCOMPARE(rig.backend.lastError(),
                  "VPN-туннель остановлен: программа amneziawg-go неожиданно завершилась");
         rig.verifyRestored();
+    }
+
+    // A daemon that died while connected left its changes and its journal; the next one
+    // undoes them before it serves anyone. The tunnel program is stopped only when its pid
+    // still is one; a damaged journal is undone as far as it reads and kept aside.
+    void leftoversAreUndone_data()
+    {
+        QTest::addColumn<QString>("programName"); // what runs under the recorded pid
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("tunnel program runs") << "amneziawg-go" << false;
+        QTest::newRow("pid reused") << "launchd" << false;
+        QTest::newRow("damaged") << "amneziawg-go" << true;
+    }
+
+    void leftoversAreUndone()
+    {
+        QFETCH(QString, programName);
+        QFETCH(bool, damaged);
+        Rig rig;
+        QVERIFY(QFile::link("/bin/sleep", rig.mac.path(programName)));
+        QProcess program;
+        program.start(rig.mac.path(programName), {"30"});
+        QVERIFY(program.waitForStarted());
+
+        // What the dead daemon did, recorded as it did it.
+        RecoveryJournal journal;
+        QVERIFY(journal.setTunnel("/Applications/Tarvex.app/Contents/MacOS/amneziawg-go",
+                                  program.processId()));
+        const auto run = [&](const QString &tool, const QStringList &arguments) {
+            MacSimulator::run(tool, arguments, rig.mac.stateDirectory());
+        };
+        for (const RecoveryJournal::Route &route :
+             {RecoveryJournal::Route{"inet", "198.51.100.10", "-host"},
+              {"inet", "0.0.0.0/1", "-net"},
+              {"inet6", "::/1", "-net"}}) {
+            QVERIFY(journal.addRoute(route));
+            run("/sbin/route", {"-n", "add", "-" + route.family, route.type, route.destination,
+                                "-interface", "utun1"});
+        }
+        QVERIFY(journal.addDnsServers("Wi-Fi", {"192.168.1.1"}));
+        QVERIFY(journal.addDnsServers("Thunderbolt Bridge", {}));
+        run("/usr/sbin/networksetup", {"-setdnsservers", "Wi-Fi", "10.8.0.1"});
+        run("/usr/sbin/networksetup", {"-setdnsservers", "Thunderbolt Bridge", "10.8.0.1"});
+        QVERIFY(journal.setHostsBlock());
+        QFile hosts(rig.mac.hostsFile());
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write(HostsFileEditor::pin(SimulatedMac::DefaultHosts, ApiHost, {"198.51.100.7"})
+                        .content);
+        hosts.close();
+        if (damaged)
+            QVERIFY(QFile::resize(rig.mac.journalFile(),
+                                  QFileInfo(rig.mac.journalFile()).size() - 3));
+
+        rig.backend.recoverFromJournal();
+        QCOMPARE(program.waitForFinished(1000), programName == "amneziawg-go");
+        rig.verifyRestored();
+        QCOMPARE(rig.mac.commands().filter("-setdnsservers Wi-Fi").last(),
+                 "/usr/sbin/networksetup -setdnsservers Wi-Fi 192.168.1.1");
+        QCOMPARE(QDir(rig.mac.path("journal")).entryList({"recovery-journal.unreadable-*"}).size(),
+                 damaged ? 1 : 0);
+        program.kill();
+        program.waitForFinished();
     }
 };
 
