@@ -68,7 +68,6 @@ private slots:
         QTest::addColumn<bool>("movedAside");
 
         QTest::newRow("nothing there") << "missing" << false;
-        QTest::newRow("own, private") << "dir700" << false;
         QTest::newRow("own, readable by all") << "dir755" << false;
         QTest::newRow("own, group-writable") << "dir770" << true;
         QTest::newRow("another user's") << "foreign dir" << true;
@@ -116,7 +115,6 @@ private slots:
         QTest::newRow("an option") << "file" << QByteArray("-a\n") << "" << true;
         QTest::newRow("FIFO") << "fifo" << QByteArray() << "" << true;
         QTest::newRow("link to a good file") << "link" << QByteArray("utun4\n") << "" << true;
-        QTest::newRow("directory") << "dir700" << QByteArray() << "" << true;
         QTest::newRow("another user's file")
             << "foreign file" << QByteArray("utun4\n") << "" << true;
     }
