@@ -1,8 +1,6 @@
 #include "recoveryjournal.h"
 #include "simulatedmac.h"
 #include "testablemacvpnbackend.h"
-#include "vpnconfigfixture.h"
-#include "vpnconfigparser.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,13 +24,6 @@ const QString NoName = QStringLiteral("Не удалось создать VPN-и
 const QString NoRights = QStringLiteral(
     "Не удалось создать VPN-интерфейс: amneziawg-go не может создать utun-интерфейс без прав "
     "администратора. Нужен привилегированный daemon/helper как в Amnezia.");
-
-ParsedVpnConfig sampleConfig()
-{
-    return VpnConfigParser::parseConfig(VpnConfigFixture::encode(VpnConfigFixture::awgDocument(
-                                            VpnConfigFixture::sampleLastConfig())))
-        .config;
-}
 
 } // namespace
 

@@ -34,18 +34,21 @@ QString SimulatedMac::dump(const QString &kind) const
     return text.split(QLatin1Char('\n')).filter(QRegularExpression('^' + kind + ' ')).join('\n');
 }
 
+static QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QByteArray SimulatedMac::hosts() const
 {
-    QFile file(hostsFile());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return contentsOf(hostsFile());
 }
 
 QStringList SimulatedMac::commands() const
 {
-    QFile log(QDir(stateDirectory()).filePath(QStringLiteral("log")));
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(contentsOf(path(QStringLiteral("mac/log"))))
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void SimulatedMac::setKnobs(const QStringList &rules) const
