@@ -34,21 +34,18 @@ QString SimulatedMac::dump(const QString &kind) const
     return text.split(QLatin1Char('\n')).filter(QRegularExpression('^' + kind + ' ')).join('\n');
 }
 
-static QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray SimulatedMac::hosts() const
 {
-    return contentsOf(hostsFile());
+    QFile file(hostsFile());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList SimulatedMac::commands() const
 {
-    return QString::fromUtf8(contentsOf(path(QStringLiteral("mac/log"))))
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QFile log(QDir(stateDirectory()).filePath(QStringLiteral("log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void SimulatedMac::setKnobs(const QStringList &rules) const
