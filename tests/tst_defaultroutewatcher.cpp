@@ -15,15 +15,12 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<bool>("counts");
 
-        QTest::newRow("add") << QByteArray("RTM_ADD: Add Route: len 132, pid: 0") << true;
         QTest::newRow("add, errno 0")
             << QByteArray("RTM_ADD: Add Route: len 132, pid: 0, seq 1, errno 0, flags:<UP>")
             << true;
         QTest::newRow("refused request of a user")
             << QByteArray("RTM_ADD: Add Route: len 132, pid: 501, seq 1, errno 1, flags:<UP>")
             << false;
-        QTest::newRow("errno 10") << QByteArray("RTM_DELETE: Delete Route: errno 10, flags:")
-                                  << false;
         QTest::newRow("change") << QByteArray("RTM_CHANGE: Change Metrics or flags") << true;
         QTest::newRow("address gone") << QByteArray("RTM_DELADDR: address being removed") << true;
         QTest::newRow("someone's route get") << QByteArray("RTM_GET: Report Metrics") << false;

@@ -1,4 +1,5 @@
 #include "recoveryjournal.h"
+#include "statof.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,13 +28,6 @@ Contents fullContents()
                            {"USB \"LAN\"\t\u00e9\n", {}},
                            {"Ethernet", {"9.9.9.9", "149.112.112.112"}}};
     return contents;
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat info = {};
-    ::stat(QFile::encodeName(path).constData(), &info);
-    return info.st_mode & 07777;
 }
 
 } // namespace
@@ -106,7 +99,7 @@ private slots:
         Contents read;
         QCOMPARE(journal.read(&read), RecoveryJournal::State::Missing);
         QVERIFY(journal.setTunnel("/bin/amneziawg-go", 77));
-        QCOMPARE(modeOf(folder), mode_t(0700));
+        QCOMPARE(statOf(folder).st_mode & 07777, mode_t(0700));
         QVERIFY(journal.addRoute({"inet", "10.0.0.0/8", "-net"}));
         QVERIFY(journal.removeRoute({"inet", "10.0.0.0/8", "-net"}));
         QVERIFY(journal.addDnsServers("Wi-Fi", {"192.168.1.1"}));
@@ -115,7 +108,7 @@ private slots:
         QCOMPARE(journal.read(&read), RecoveryJournal::State::Damaged); // not followed
         QVERIFY(read.isEmpty());
         QVERIFY(journal.setHostsBlock());
-        QCOMPARE(modeOf(folder), mode_t(0700));
+        QCOMPARE(statOf(folder).st_mode & 07777, mode_t(0700));
         QCOMPARE(journal.read(&read), RecoveryJournal::State::Complete);
         QCOMPARE(read, journal.contents());
         QVERIFY(read.routes.isEmpty());

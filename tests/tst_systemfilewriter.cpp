@@ -1,3 +1,4 @@
+#include "statof.h"
 #include "systemfilewriter.h"
 
 #include <QDir>
@@ -5,19 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr uid_t Nobody = 65534;
-
-struct stat statOf(const QString &path)
-{
-    struct stat result = {};
-    ::stat(QFile::encodeName(path).constData(), &result);
-    return result;
-}
 
 } // namespace
 
