@@ -3,6 +3,7 @@
 #include "recoveryjournal.h"
 #include "simulatedmac.h"
 #include "testablemacvpnbackend.h"
+#include "vpnconfigfixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -200,7 +201,7 @@ private slots:
         QSignalSpy status(&rig.backend, &PlatformVpnBackend::statusChanged);
         QSignalSpy connected(&rig.backend, &PlatformVpnBackend::connected);
 
-        rig.backend.connectVpn(sampleConfig(changes), peer);
+        rig.backend.connectVpn(VpnConfigFixture::sampleConfig(changes), peer);
         QCOMPARE(statuses(status), QList<Status>({Status::Connecting, Status::Connected}));
         QCOMPARE(connected.size(), 1);
         QCOMPARE(rig.addedRoutes(), routes);
@@ -242,7 +243,8 @@ private slots:
         const QString down = "route: writing to routing socket: Network is down";
         const auto fail = [&](const char *name, const QString &knob, const QString &error,
                               const QVariantMap &peer = {}) {
-            QTest::newRow(name) << sampleConfig() << peer << knob << error << false;
+            QTest::newRow(name) << VpnConfigFixture::sampleConfig() << peer << knob << error
+                                << false;
         };
         fail("interface address", "fail stderr=\"ioctl: File exists\" ifconfig utun* inet *",
              "Не удалось настроить IPv4 интерфейса: ioctl: File exists");
@@ -265,7 +267,8 @@ private slots:
 
         const auto refuse = [](const char *name, const QByteArray &changes, const QString &error,
                                const QVariantMap &peer = {}) {
-            QTest::newRow(name) << sampleConfig(changes) << peer << QString() << error << true;
+            QTest::newRow(name) << VpnConfigFixture::sampleConfig(changes) << peer << QString()
+                                << error << true;
         };
         const QString invalid = "Недопустимая конфигурация VPN: поле ";
         refuse("control character", R"({"hostName": "198.51.100.10\nprivate_key=00"})",
@@ -287,7 +290,7 @@ private slots:
         refuse("no client_ip", R"({"client_ip": ""})", "В конфигурации нет client_ip");
 #ifndef Q_OS_MACOS // where the backend may always change the system
         QTest::newRow("outside the sandbox")
-            << sampleConfig() << QVariantMap() << "outside the sandbox"
+            << VpnConfigFixture::sampleConfig() << QVariantMap() << "outside the sandbox"
             << "Изменение сетевых настроек разрешено только на macOS или в песочнице разработки "
                "(TARVEX_SANDBOX=1)"
             << true;
@@ -365,8 +368,9 @@ private slots:
             if (!found)
                 unjournalled.append(arguments.join(' '));
         };
-        rig.backend.connectVpn(sampleConfig(R"({"allowed_ips": ["10.0.0.0/8", "0.0.0.0/0"]})"),
-                               splitPeer(2, {entry("10.9.0.0/16"), entry("1.2.3.4")}));
+        rig.backend.connectVpn(
+            VpnConfigFixture::sampleConfig(R"({"allowed_ips": ["10.0.0.0/8", "0.0.0.0/0"]})"),
+            splitPeer(2, {entry("10.9.0.0/16"), entry("1.2.3.4")}));
         QCOMPARE(rig.backend.status(), Status::Connected);
         QCOMPARE(unjournalled, QStringList());
         const qsizetype seen = rig.mac.commands().size();
@@ -392,14 +396,15 @@ private slots:
         QCOMPARE(disconnected.size(), 1);
         QVERIFY(rig.mac.commands().isEmpty());
 
-        rig.backend.connectVpn(sampleConfig());
+        rig.backend.connectVpn(VpnConfigFixture::sampleConfig());
         const QString connectedState = rig.mac.dump();
         status.clear();
-        rig.backend.connectVpn(sampleConfig(), splitPeer(1, {entry("10.1.2.0/24")}));
+        rig.backend.connectVpn(VpnConfigFixture::sampleConfig(),
+                               splitPeer(1, {entry("10.1.2.0/24")}));
         QCOMPARE(statuses(status), QList<Status>({Status::Connecting, Status::Connected}));
         QCOMPARE(rig.addedRoutes(), (QStringList{viaTunnel("10.1.2.0/24")} + OutsideRoutes));
         QCOMPARE(rig.mac.dump("service"), SeededDns);
-        rig.backend.connectVpn(sampleConfig());
+        rig.backend.connectVpn(VpnConfigFixture::sampleConfig());
         QCOMPARE(rig.mac.dump(), connectedState);
     }
 
@@ -408,7 +413,7 @@ private slots:
     void tunnelProgramDyingIsUndone()
     {
         Rig rig;
-        rig.backend.connectVpn(sampleConfig());
+        rig.backend.connectVpn(VpnConfigFixture::sampleConfig());
         QFile owner(rig.mac.stateDirectory() + "/interfaces/utun2");
         QVERIFY(owner.open(QIODevice::ReadOnly));
         const qint64 pid = QRegularExpression("^pid (\\d+)", QRegularExpression::MultilineOption)

@@ -1,6 +1,7 @@
 #include "recoveryjournal.h"
 #include "simulatedmac.h"
 #include "testablemacvpnbackend.h"
+#include "vpnconfigfixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -96,7 +97,7 @@ private slots:
         const QString workingDirectory = QDir::currentPath();
         QDir::setCurrent(mac->path("cwd"));
         backend->applicationDirectory = mac->path("Contents/MacOS");
-        backend->connectVpn(sampleConfig());
+        backend->connectVpn(VpnConfigFixture::sampleConfig());
         QDir::setCurrent(workingDirectory);
 
         QCOMPARE(backend->lastError(), QString());
@@ -136,7 +137,7 @@ private slots:
         backend->setTimeouts({});
         QElapsedTimer timer;
         timer.start();
-        backend->connectVpn(sampleConfig());
+        backend->connectVpn(VpnConfigFixture::sampleConfig());
         QCOMPARE(backend->lastError(), error);
         QVERIFY2(timer.elapsed() < 2000, "a dead program ends the wait at once");
     }
@@ -152,7 +153,7 @@ private slots:
         const std::clock_t cpuBefore = std::clock(); // the whole process's CPU time
         QElapsedTimer timer;
         timer.start();
-        backend->connectVpn(sampleConfig());
+        backend->connectVpn(VpnConfigFixture::sampleConfig());
         const qint64 elapsed = timer.elapsed();
         const double share = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC * 1000.0 / elapsed;
         QCOMPARE(backend->lastError(), NoName);
@@ -179,7 +180,7 @@ private slots:
         bool served = false;
         QTimer::singleShot(100, this, [&served] { served = true; });
 
-        backend->connectVpn(sampleConfig());
+        backend->connectVpn(VpnConfigFixture::sampleConfig());
         QCOMPARE(backend->status(), PlatformVpnBackend::Connected);
         QVERIFY(mac->dump().contains("interface utun2 mtu 1376 up"));
         QVERIFY(served);
@@ -193,7 +194,7 @@ private slots:
         qputenv("TARVEX_AWG_REPLY_CHUNK_BYTES", "2");
         qputenv("TARVEX_AWG_REPLY_CHUNK_DELAY_MS", "20");
         backend->setTimeouts({});
-        backend->connectVpn(sampleConfig());
+        backend->connectVpn(VpnConfigFixture::sampleConfig());
         QCOMPARE(backend->lastError(), QString());
         QFile record(runtimePath("utun2.request"));
         QVERIFY(record.open(QIODevice::ReadOnly));

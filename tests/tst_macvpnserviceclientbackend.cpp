@@ -2,7 +2,6 @@
 #include "fakeservicedaemon.h"
 #include "macvpnserviceclientbackend.h"
 #include "vpnconfigfixture.h"
-#include "vpnconfigparser.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,11 +27,6 @@ QString sampleUrl()
 {
     return VpnConfigFixture::encode(
         VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig()));
-}
-
-ParsedVpnConfig sampleConfig()
-{
-    return VpnConfigParser::parseConfig(sampleUrl()).config;
 }
 
 // StaleFile: what a crashed daemon leaves, a file where its socket was that nobody listens on
@@ -102,7 +96,7 @@ private slots:
             if (command == QLatin1String("status"))
                 result = backend.refreshStatus(&filled);
             else
-                backend.connectVpn(sampleConfig());
+                backend.connectVpn(VpnConfigFixture::sampleConfig());
         }
 
         QCOMPARE(backend.status(), status);
@@ -153,7 +147,7 @@ private slots:
         QuickBackend backend;
         QElapsedTimer timer;
         timer.start();
-        backend.connectVpn(sampleConfig());
+        backend.connectVpn(VpnConfigFixture::sampleConfig());
 
         QCOMPARE(backend.status(), Status::Error);
         QCOMPARE(backend.lastError(), Unavailable + transportError.arg(path));
@@ -173,7 +167,7 @@ private slots:
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext &,
                                       const QString &message) { messages.append(message); });
         MacVpnServiceClientBackend backend;
-        backend.connectVpn(sampleConfig(), peer);
+        backend.connectVpn(VpnConfigFixture::sampleConfig(), peer);
         qInstallMessageHandler(previous);
 
         QCOMPARE(backend.status(), Status::Connected);

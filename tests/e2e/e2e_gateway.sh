@@ -49,7 +49,7 @@ scenario_follows_default_route() {
         wait_for 250 0.02 routes_take "${move#*|}"
         elapsed=$(($(now_ms) - started))
         echo "  default route ${move%%|*}: routes moved after $elapsed ms"
-        # The monitor's debounce is about a second, the backstop poll 30 s or more: 4 s tells
+        # The monitor's debounce is about a second, the backstop poll 45 s: 4 s tells
         # them apart and leaves room for a loaded machine or the sanitizers.
         ((elapsed <= 4000)) || fail "routes did not take \"${move#*|}\" within 4 s ($elapsed ms)"
         # The daemon's own changes come back as routing messages: they move nothing again.

@@ -1,31 +1,12 @@
 #include "testablemacvpnbackend.h"
 
 #include "macsimulator.h"
-#include "vpnconfigfixture.h"
-#include "vpnconfigparser.h"
 
 #include <QFileInfo>
-#include <QJsonDocument>
 
 TestableMacVpnBackend::Timeouts TestableMacVpnBackend::shortTimeouts()
 {
     return {500, 500, 500, 500, 500};
-}
-
-ParsedVpnConfig sampleConfig(const QByteArray &changes)
-{
-    QJsonObject lastConfig = VpnConfigFixture::sampleLastConfig();
-    const QJsonObject changed = QJsonDocument::fromJson(changes).object();
-    for (auto it = changed.begin(); it != changed.end(); ++it)
-        lastConfig.insert(it.key(), it.value());
-    ParsedVpnConfig config =
-        VpnConfigParser::parseConfig(
-            VpnConfigFixture::encode(VpnConfigFixture::awgDocument(lastConfig)))
-            .config;
-    config.dns1 = changed.value("dns1").toString(config.dns1);
-    config.dns2 = changed.value("dns2").toString(config.dns2);
-    config.hostName = changed.value("hostName").toString(config.hostName);
-    return config;
 }
 
 TestableMacVpnBackend::TestableMacVpnBackend(SimulatedMac &mac)

@@ -66,7 +66,3 @@ private:
     std::unique_ptr<SimulatedMac> ownMac;
     SimulatedMac &mac;
 };
-
-// The fixtures' sample configuration with the members of the JSON text put into its
-// lastConfig; dns1, dns2 and hostName onto the configuration itself too.
-ParsedVpnConfig sampleConfig(const QByteArray &changes = "{}");

@@ -1,6 +1,7 @@
 #include "vpnconfigfixture.h"
 
 #include "vpnconfigencoder.h"
+#include "vpnconfigparser.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -42,4 +43,17 @@ QJsonObject VpnConfigFixture::sampleLastConfig()
         "S2": "91", "H1": "1144434789", "H2": "1561713245", "H3": "1925184312",
         "H4": "1426735201"})")
         .object();
+}
+
+ParsedVpnConfig VpnConfigFixture::sampleConfig(const QByteArray &changes)
+{
+    QJsonObject lastConfig = sampleLastConfig();
+    const QJsonObject changed = QJsonDocument::fromJson(changes).object();
+    for (auto it = changed.begin(); it != changed.end(); ++it)
+        lastConfig.insert(it.key(), it.value());
+    ParsedVpnConfig config = VpnConfigParser::parseConfig(encode(awgDocument(lastConfig))).config;
+    config.dns1 = changed.value("dns1").toString(config.dns1);
+    config.dns2 = changed.value("dns2").toString(config.dns2);
+    config.hostName = changed.value("hostName").toString(config.hostName);
+    return config;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "parsedvpnconfig.h"
+
 #include <QJsonObject>
 #include <QString>
 
@@ -20,4 +22,7 @@ public:
                                    const QString &container = QStringLiteral("amnezia-awg"));
     // A client configuration with every key the backend reads.
     static QJsonObject sampleLastConfig();
+    // That sample parsed, with the members of the JSON text put into its lastConfig;
+    // dns1, dns2 and hostName onto the configuration itself too.
+    static ParsedVpnConfig sampleConfig(const QByteArray &changes = "{}");
 };
