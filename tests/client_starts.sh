@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The client must start offscreen, stay up and write no QML warning; and it must end with
-# -1 (255) when its root QML cannot be created. Qt's own style selection breaks that load
-# from outside: an unknown Quick Controls style makes Main's QtQuick.Controls import fail,
-# without any hook in the program.
+# The client starts offscreen, stays up and writes no QML warning; it ends with -1 (255)
+# when its root QML cannot be created, which an unknown Quick Controls style causes from
+# outside (Main's QtQuick.Controls import fails) without any hook in the program.
 set -u
 log=$(mktemp) home=$(mktemp -d)
 trap 'rm -rf "$log" "$home"' EXIT
