@@ -23,12 +23,6 @@ protected:
     int replyTimeoutMs() const override { return 300; }
 };
 
-QString sampleUrl()
-{
-    return VpnConfigFixture::encode(
-        VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig()));
-}
-
 // StaleFile: what a crashed daemon leaves, a file where its socket was that nobody listens on
 // (the kernel refuses a connection to a plain file as to a dead socket).
 enum DaemonState { Running, Stopped, StaleFile };
@@ -40,12 +34,16 @@ class TestMacVpnServiceClientBackend : public QObject
     Q_OBJECT
 
 private slots:
+    // Transport failures end the connect at once with a reason a person understands; only the
+    // silent daemon is waited for (here 0.3 s instead of a minute). A killed daemon is
+    // e2e_attacks' scenario.
     void replies_data()
     {
+        QTest::addColumn<int>("daemonState");
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<Answer>("answer");
         QTest::addColumn<Status>("status");
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("error");    // %1: the socket's path
         QTest::addColumn<bool>("fails");       // errorOccurred; refreshStatus false
         QTest::addColumn<QVariantMap>("peer"); // what a status fills in
 
@@ -53,16 +51,21 @@ private slots:
         const auto row = [](const char *name, const char *command, const QJsonObject &reply,
                             Status status, const QString &error, bool fails,
                             const QVariantMap &peer = {}) {
-            QTest::newRow(name) << command << reply << status << error << fails << peer;
+            QTest::newRow(name) << int(Running) << command << FSD::reply(reply) << status << error
+                                << fails << peer;
         };
+        const auto unavailable = [](const char *name, DaemonState state, const Answer &answer,
+                                    const QString &reason) {
+            QTest::newRow(name) << int(state) << "connect" << answer << Status::Error
+                                << Unavailable + reason << true << QVariantMap();
+        };
+
         QJsonObject arrayPeer = FSD::okReply("connected");
         arrayPeer.insert("peer", QJsonArray{1, 2});
 
         // Success is "ok": true and nothing else that might read as true.
         row("connect, ok 1", "connect", {{"ok", 1}, {"error", no}}, Status::Error, no, true);
         // A failure without a usable reason gets the operation's own text.
-        row("connect, no ok, no error", "connect", {}, Status::Error, "Не удалось подключиться",
-            true);
         row("status, empty error", "status", FSD::failReply("error", ""), Status::Error,
             "Не удалось получить состояние VPN", true);
         // The status query succeeded; "error" is the daemon's reason for a failed tunnel.
@@ -74,23 +77,41 @@ private slots:
         row("status, peer not an object", "status", arrayPeer, Status::Connected, "", false);
         row("status unknown to the client", "status", FSD::okReply("Connected"),
             Status::Disconnected, "", false);
+        // No socket file: the daemon is not running, said so, and no talk of sudo.
+        unavailable("no socket file", Stopped, {}, "сервис не запущен: сокета %1 нет");
+        unavailable("stale socket file", StaleFile, {},
+                    "socket сервиса есть, но сервис не запущен. Перезапустите сервис через sudo");
+        unavailable("silent daemon", Running, {Answer::Silent, {}}, "сервис не ответил за 0.3 с");
+        unavailable("closed without reply", Running, {},
+                    "сервис закрыл соединение, не ответив на запрос");
+        unavailable("not JSON", Running, {Answer::Reply, "ok\n"},
+                    "ответ сервиса не удалось прочитать");
     }
 
     void replies()
     {
+        QFETCH(int, daemonState);
         QFETCH(QString, command);
-        QFETCH(QJsonObject, reply);
+        QFETCH(Answer, answer);
         QFETCH(Status, status);
         QFETCH(QString, error);
         QFETCH(bool, fails);
         QFETCH(QVariantMap, peer);
 
         FakeServiceDaemon daemon;
-        daemon.setReply(command, reply);
-        MacVpnServiceClientBackend backend;
+        daemon.setAnswer(command, answer);
+        const QString path = qEnvironmentVariable("TARVEX_SERVICE_SOCKET");
+        error.replace("%1", path);
+        if (daemonState != Running)
+            daemon.stop();
+        if (daemonState == StaleFile)
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        QuickBackend backend;
         QSignalSpy errors(&backend, &PlatformVpnBackend::errorOccurred);
         QVariantMap filled{{QStringLiteral("left over"), true}};
         bool result = true;
+        QElapsedTimer timer;
+        timer.start();
         // Twice: each failure is news, even the same one again.
         for (int i = 0; i < 2; ++i) {
             if (command == QLatin1String("status"))
@@ -99,6 +120,7 @@ private slots:
                 backend.connectVpn(VpnConfigFixture::sampleConfig());
         }
 
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(backend.status(), status);
         QCOMPARE(backend.lastError(), error);
         QCOMPARE(result, !fails || command != "status");
@@ -109,55 +131,12 @@ private slots:
             QCOMPARE(filled, peer);
     }
 
-    // Each ends at once with a reason a person understands; only the silent daemon is
-    // waited for (here 0.3 s instead of a minute). A killed daemon is e2e_attacks' scenario.
-    void transportFailures_data()
-    {
-        QTest::addColumn<int>("daemonState");
-        QTest::addColumn<Answer>("answer");
-        QTest::addColumn<QString>("transportError"); // %1: the socket's path
-
-        // No socket file: the daemon is not running, said so, and no talk of sudo.
-        QTest::newRow("no socket file")
-            << int(Stopped) << Answer{} << "сервис не запущен: сокета %1 нет";
-        QTest::newRow("stale socket file")
-            << int(StaleFile) << Answer{}
-            << "socket сервиса есть, но сервис не запущен. Перезапустите сервис через sudo";
-        QTest::newRow("silent daemon")
-            << int(Running) << Answer{Answer::Silent, {}} << "сервис не ответил за 0.3 с";
-        QTest::newRow("closed without reply") << int(Running) << Answer{Answer::Reply, {}}
-                                              << "сервис закрыл соединение, не ответив на запрос";
-        QTest::newRow("not JSON") << int(Running) << Answer{Answer::Reply, "ok\n"}
-                                  << "ответ сервиса не удалось прочитать";
-    }
-
-    void transportFailures()
-    {
-        QFETCH(int, daemonState);
-        QFETCH(Answer, answer);
-        QFETCH(QString, transportError);
-
-        FakeServiceDaemon daemon;
-        daemon.setAnswer(QStringLiteral("connect"), answer);
-        const QString path = qEnvironmentVariable("TARVEX_SERVICE_SOCKET");
-        if (daemonState != Running)
-            daemon.stop();
-        if (daemonState == StaleFile)
-            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
-        QuickBackend backend;
-        QElapsedTimer timer;
-        timer.start();
-        backend.connectVpn(VpnConfigFixture::sampleConfig());
-
-        QCOMPARE(backend.status(), Status::Error);
-        QCOMPARE(backend.lastError(), Unavailable + transportError.arg(path));
-        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-    }
-
     void logsNeverCarryKeys()
     {
         FakeServiceDaemon daemon;
-        const QVariantMap peer{{"id", 7}, {"config", sampleUrl()}};
+        const QString url = VpnConfigFixture::encode(
+            VpnConfigFixture::awgDocument(VpnConfigFixture::sampleLastConfig()));
+        const QVariantMap peer{{"id", 7}, {"config", url}};
         // The reply echoes the peer, so both directions are logged with the secrets in.
         daemon.setReply("connect", FSD::okReply("connected", QJsonObject::fromVariantMap(peer)));
 
@@ -174,34 +153,20 @@ private slots:
         const QString log = messages.join(QLatin1Char('\n'));
         QVERIFY(!log.contains(
             VpnConfigFixture::sampleLastConfig().value("client_priv_key").toString()));
-        QVERIFY(!log.contains(sampleUrl().mid(6, 40)));
+        QVERIFY(!log.contains(url.mid(6, 40)));
     }
 
     // How the client tells, at start, whether the daemon is the one it came with.
-    void daemonVersion_data()
-    {
-        QTest::addColumn<QJsonObject>("reply"); // empty: no daemon
-        QTest::addColumn<DaemonVersionCheck::Verdict>("verdict");
-
-        using Verdict = DaemonVersionCheck::Verdict;
-        const auto version = [](const QString &version) {
-            return QJsonObject{{"ok", true}, {"version", version}};
-        };
-        QTest::newRow("same version") << version("1.4.0") << Verdict::Current;
-        QTest::newRow("other version") << version("1.3.9") << Verdict::Outdated;
-        QTest::newRow("no daemon") << QJsonObject() << Verdict::NotRunning;
-    }
-
     void daemonVersion()
     {
-        QFETCH(QJsonObject, reply);
-        QFETCH(DaemonVersionCheck::Verdict, verdict);
-
+        using Verdict = DaemonVersionCheck::Verdict;
+        const MacVpnServiceClientBackend backend;
         FakeServiceDaemon daemon;
-        daemon.setReply("version", reply);
-        if (reply.isEmpty())
-            daemon.stop();
-        QCOMPARE(DaemonVersionCheck::check(MacVpnServiceClientBackend(), "1.4.0"), verdict);
+        daemon.setReply("version", {{"ok", true}, {"version", "1.4.0"}});
+        QCOMPARE(DaemonVersionCheck::check(backend, "1.4.0"), Verdict::Current);
+        QCOMPARE(DaemonVersionCheck::check(backend, "1.4.1"), Verdict::Outdated);
+        daemon.stop();
+        QCOMPARE(DaemonVersionCheck::check(backend, "1.4.0"), Verdict::NotRunning);
     }
 };
 

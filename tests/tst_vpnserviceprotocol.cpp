@@ -24,17 +24,15 @@ private slots:
         QTest::addColumn<QByteArrayList>("pieces");
         QTest::addColumn<QString>("error"); // empty: the message is read
 
-        const auto parserText = [](const QByteArray &line) {
-            QJsonParseError error;
-            QJsonDocument::fromJson(line, &error);
-            return error.errorString();
-        };
         QTest::newRow("pieces; bytes after the line feed dropped")
             << QByteArrayList{"{\"command\":", "\"sta", "tus\"}\n{\"command\":\"disconnect\"}\n"}
             << QString();
-        // Valid JSON that is no object. (Broken JSON and the time-out are
-        // tst_macvpnserviceclientbackend's "not JSON" and "silent daemon".)
-        QTest::newRow("json array") << QByteArrayList{"[1,2]\n"} << parserText("[1,2]");
+        // Valid JSON that is no object: the parser had nothing to complain of. (Broken JSON
+        // and a time-out after waiting are tst_macvpnserviceclientbackend's "not JSON" and
+        // "silent daemon".)
+        QTest::newRow("json array") << QByteArrayList{"[1,2]\n"} << QJsonParseError{}.errorString();
+        // Run with no time at all: the time is up before a line already waiting is read.
+        QTest::newRow("zero time-out") << QByteArrayList{"{\"ok\":true}\n"} << "timeout";
         QTest::newRow("peer closes without a line feed")
             << QByteArrayList{"{\"ok\":true}"} << "connection closed";
     }
@@ -61,12 +59,15 @@ private slots:
         const auto joinWriter = qScopeGuard([&] { writer.join(); });
         QVERIFY(server.waitForNewConnection(3000));
         QLocalSocket *reader = server.nextPendingConnection();
+        const int timeoutMs = error == QLatin1String("timeout") ? 0 : 3000;
+        if (timeoutMs == 0)
+            QVERIFY(reader->waitForReadyRead(3000) || reader->bytesAvailable() > 0);
 
         QJsonObject message{{"untouched", true}};
         QString readError;
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(VpnServiceProtocol::readMessage(reader, &message, &readError, 3000),
+        QCOMPARE(VpnServiceProtocol::readMessage(reader, &message, &readError, timeoutMs),
                  error.isEmpty());
         QCOMPARE(readError, error);
         QCOMPARE(message, error.isEmpty() ? QJsonObject({{"command", "status"}})
@@ -84,15 +85,9 @@ private slots:
             "lastConfig": {"mtu": "1376"}, "hostName": "vpn.example.net",
             "dns1": "1.1.1.1", "dns2": "Ж"})";
         const QJsonObject json = QJsonDocument::fromJson(text).object();
-        const QByteArray wire = VpnServiceProtocol::encodeMessage(json);
-        const ParsedVpnConfig config =
-            VpnServiceProtocol::parsedConfigFromJson(QJsonDocument::fromJson(wire).object());
-        QCOMPARE(config.hostName, QStringLiteral("vpn.example.net"));
-        QCOMPARE(VpnServiceProtocol::parsedConfigToJson(config), json);
-
-        // Empty members are written all the same.
-        const QJsonObject empty = VpnServiceProtocol::parsedConfigToJson(ParsedVpnConfig());
-        QCOMPARE(empty.keys(), json.keys());
+        QCOMPARE(
+            VpnServiceProtocol::parsedConfigToJson(VpnServiceProtocol::parsedConfigFromJson(json)),
+            json);
 
         // A value of the wrong type reads as empty.
         QJsonObject wrongTypes;
@@ -100,7 +95,7 @@ private slots:
             wrongTypes.insert(it.key(), it->isString() ? QJsonValue(QJsonArray{1}) : "{\"a\":1}");
         QCOMPARE(VpnServiceProtocol::parsedConfigToJson(
                      VpnServiceProtocol::parsedConfigFromJson(wrongTypes)),
-                 empty);
+                 VpnServiceProtocol::parsedConfigToJson(ParsedVpnConfig()));
     }
 };
 

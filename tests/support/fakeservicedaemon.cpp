@@ -4,6 +4,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <utility>
+
 FakeServiceDaemon::FakeServiceDaemon()
 {
     const QString path = dir.filePath(QStringLiteral("service.sock"));
@@ -21,11 +23,9 @@ FakeServiceDaemon::FakeServiceDaemon()
             QObject::connect(server, &QLocalServer::newConnection, context, [this] {
                 while (QLocalSocket *socket = server->nextPendingConnection()) {
                     QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-                        // One request per connection, as the real daemon does.
-                        if (socket->property("handled").toBool() || !socket->canReadLine())
-                            return;
-                        socket->setProperty("handled", true);
-                        handle(socket, socket->readLine().trimmed());
+                        // The client sends one request per connection, as the daemon wants.
+                        if (socket->canReadLine())
+                            handle(socket, socket->readLine().trimmed());
                     });
                 }
             });
@@ -44,12 +44,7 @@ void FakeServiceDaemon::stop()
 {
     // Deleting the server closes every connection and removes the socket file.
     QMetaObject::invokeMethod(
-        context,
-        [this] {
-            delete server;
-            server = nullptr;
-        },
-        Qt::BlockingQueuedConnection);
+        context, [this] { delete std::exchange(server, nullptr); }, Qt::BlockingQueuedConnection);
 }
 
 void FakeServiceDaemon::handle(QLocalSocket *socket, const QByteArray &line)
