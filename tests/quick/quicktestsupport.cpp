@@ -28,18 +28,6 @@ QuickTestSupport::~QuickTestSupport()
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
 
-void QuickTestSupport::clearOpenedUrls()
-{
-    m_openedUrls.clear();
-    emit openedUrlsChanged();
-}
-
-void QuickTestSupport::recordOpenedUrl(const QUrl &url)
-{
-    m_openedUrls.append(url.toString());
-    emit openedUrlsChanged();
-}
-
 QString QuickTestSupport::startVendorApi()
 {
     if (vendorApi.isRunning())
@@ -49,11 +37,6 @@ QString QuickTestSupport::startVendorApi()
         return QString();
     }
     return vendorApi.rootUrl().toString();
-}
-
-void QuickTestSupport::stopVendorApi()
-{
-    vendorApi.stop();
 }
 
 QString QuickTestSupport::startStallingServer(int answerAfterMs, int status, const QString &body)

@@ -18,7 +18,8 @@
 class QuickTestSupport : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QStringList openedUrls READ openedUrls NOTIFY openedUrlsChanged)
+    // Read by the tests when they check, never bound.
+    Q_PROPERTY(QStringList openedUrls READ openedUrls)
 
 public:
     explicit QuickTestSupport(QObject *parent = nullptr);
@@ -27,7 +28,7 @@ public:
     // The vendor API's root URL ("http://127.0.0.1:PORT"), empty (and a warning) when
     // it did not start. Started once; later calls return the running one.
     Q_INVOKABLE QString startVendorApi();
-    Q_INVOKABLE void stopVendorApi();
+    Q_INVOKABLE void stopVendorApi() { vendorApi.stop(); }
 
     // A server on 127.0.0.1 that answers every request with status and the JSON text
     // body only after answerAfterMs: what a time-out, and a reply arriving after it or
@@ -46,14 +47,11 @@ public:
                                                      const QVariantMap &hosts) const;
 
     QStringList openedUrls() const { return m_openedUrls; }
-    Q_INVOKABLE void clearOpenedUrls();
+    Q_INVOKABLE void clearOpenedUrls() { m_openedUrls.clear(); }
 
 public slots:
     // The URL handler for every scheme the interface opens.
-    void recordOpenedUrl(const QUrl &url);
-
-signals:
-    void openedUrlsChanged();
+    void recordOpenedUrl(const QUrl &url) { m_openedUrls.append(url.toString()); }
 
 private:
     QTemporaryDir dataFolder;
