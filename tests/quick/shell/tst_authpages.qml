@@ -37,10 +37,9 @@ ClientTestCase {
             { page: "reset", request: "auth/reset-password", fill: { emailField: "nobody@example.com", tokenField: "bad", passwordField: password, confirmationField: password }, error: "Ссылка для сброса пароля недействительна или устарела" },
             { page: "verify", request: "auth/email/verify", fill: { codeField: "000000" }, error: "Неверный код подтверждения" }
         ];
-        for (const form of forms) {
+        for (const form of forms)
             for (const field of Object.keys(form.fill))
                 rows.push(Object.assign({ "tag": `${form.page}, ${field}`, "field": field }, form));
-        }
         return rows;
     }
 
@@ -80,12 +79,10 @@ ClientTestCase {
 
     // Somewhere on the label where the link is.
     function linkPoint(label, url) {
-        for (let y = 2; y < label.height; y += 4) {
-            for (let x = 2; x < label.width; x += 4) {
+        for (let y = 2; y < label.height; y += 4)
+            for (let x = 2; x < label.width; x += 4)
                 if (label.linkAt(x, y) === url)
                     return Qt.point(x, y);
-            }
-        }
         fail(`no link to ${url} in "${label.text}"`);
     }
 
