@@ -42,10 +42,9 @@ ClientTestCase {
         compare([store.error, AuthStore.message, answers, ApiClient.activeRequests, PeerStore.loading], [data.error, data.keepsTexts || data.store ? "old message" : "", data.answers || [], 0, false]);
     }
 
-    // Anything but false remembers; the password reaches no setting either way.
+    // Anything but false remembers, 0 too; the password reaches no setting either way.
     function test_signInRemember_data() {
         return [
-            { tag: "remembered", remember: true, stored: true },
             { tag: "not remembered", remember: false, stored: false },
             { tag: "flag 0", remember: 0, stored: true }
         ];

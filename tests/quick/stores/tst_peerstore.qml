@@ -18,7 +18,6 @@ ClientTestCase {
     function test_fetchPeers_data() {
         return [
             { tag: "list", data: [{ id: 1 }, { id: 2 }], peers: [{ id: 1 }, { id: 2 }] },
-            { tag: "items", data: { items: [{ id: 3 }] }, peers: [{ id: 3 }] },
             { tag: "peers before items", data: { peers: [{ id: 4 }], items: [{ id: 3 }] }, peers: [{ id: 4 }] },
             { tag: "peers not a list", data: { peers: { id: 4 }, items: [{ id: 3 }] }, peers: [{ id: 3 }] },
             { tag: "neither", data: { count: 2 }, peers: [] },
@@ -47,7 +46,6 @@ ClientTestCase {
     // configuration, else the same id as text.
     function test_activeTunnelEntry_data() {
         return [
-            { tag: "same text, same protocol", listed: { config: "vpn://a", protocol: "amnezia-v1" }, connected: { config: "vpn://a", protocol: "amnezia-v1" }, entry: false },
             { tag: "same text, other protocol", listed: { config: "vpn://a", protocol: "amnezia-v1" }, connected: { config: "vpn://a", protocol: "amnezia-v2" }, entry: true },
             { tag: "same text, one protocol missing", listed: { config: "vpn://a" }, connected: { config: "vpn://a", protocol: "amnezia-v2" }, entry: false },
             { tag: "other text, same id", listed: { id: 1, config: "vpn://a" }, connected: { id: 1, config: "vpn://b" }, entry: true },

@@ -87,8 +87,7 @@ Item {
             const confirm = findChild(popup.contentItem, "confirmButton");
             compare([confirm.text, popup.errorText], ["Удалить", ""]);
             popup.openForAction("Удалить?", "", "");
-            popup.destructive = true;
-            compare([confirm.text, confirm.variant], ["Подтвердить", "danger"]);
+            compare(confirm.text, "Подтвердить");
             confirmSpy.target = popup;
             confirmSpy.clear();
             mouseClick(confirm);
