@@ -89,7 +89,6 @@ Item {
             popup.openForAction("Удалить?", "", "");
             compare(confirm.text, "Подтвердить");
             confirmSpy.target = popup;
-            confirmSpy.clear();
             mouseClick(confirm);
             popup.loading = true;
             keyClick(Qt.Key_Escape);
