@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The whole product in the sandbox: the client's window (Main.qml with the real stores and
-# the client's own VpnManager, run offscreen by the Qt Quick Test runner), the real daemon
-# and the real local vendor API. A person signs up, adds a peer and connects it, and the
-# simulated Mac gets the tunnel; a client started again finds it and disconnects, and the
-# Mac is as before; connecting and disconnecting in one run leaves it so too.
+# The whole product in the sandbox: the client's window with its own VpnManager, the real
+# daemon and the real local vendor API. A person signs in, adds a peer and connects it, and
+# the simulated Mac gets the tunnel; a client started again finds it and disconnects, and
+# the Mac is as before; so does connecting and disconnecting in one run.
 
 # Scenarios are called by name from run_scenarios.
 # shellcheck disable=SC2317,SC2119
@@ -14,7 +13,6 @@ readonly SCENARIO=$E2E_DIR/product/tst_product.qml
 # The DNS servers of the vendor API's first country, whose first server is $SERVER.
 readonly COUNTRY_DNS="1.1.1.1 1.0.0.1"
 
-# client FUNCTION: one run of the client's window, doing what the scenario's FUNCTION does.
 client() {
     run_client "${TARVEX_E2E_QUICK:?}" -input "$SCENARIO" "Product::$1" \
         || fail "the client's $1 failed:"$'\n'"$client_output"

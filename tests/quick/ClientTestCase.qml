@@ -17,17 +17,10 @@ TestCase {
     property string root: ""
     property int accounts: 0
     readonly property string password: "correct horse battery"
-    readonly property Settings storedAuth: Settings {
-        category: "Auth"
-    }
-    readonly property Settings storedPeers: Settings {
-        category: "Peers"
-    }
+    readonly property Settings storedAuth: Settings { category: "Auth" }
+    readonly property Settings storedPeers: Settings { category: "Peers" }
     // The sessions ended since the test began.
-    readonly property SignalSpy logouts: SignalSpy {
-        target: AuthStore
-        signalName: "logoutFinished"
-    }
+    readonly property SignalSpy logouts: SignalSpy { target: AuthStore; signalName: "logoutFinished" }
 
     when: windowShown
 
@@ -45,8 +38,7 @@ TestCase {
         AuthStore.loading = false;
         PeerStore.clearState();
         SplitTunnelStore.load();
-        if (VpnManager.reset)
-            VpnManager.reset();
+        VpnManager.reset();
         Platform.os = "osx";
         if (withWindow)
             openWindow();

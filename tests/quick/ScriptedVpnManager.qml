@@ -23,9 +23,6 @@ QtObject {
     function syncStatus() {
         record({ "method": "syncStatus" });
     }
-    function clearError() {
-        error = "";
-    }
 
     // The state and peer as the manager would report them.
     function setState(value, peer) {

@@ -1,10 +1,7 @@
 #include "quicktestsupport.h"
 
-#include "testablemacvpnbackend.h"
-
 #include <QDesktopServices>
 #include <QFile>
-#include <QJsonObject>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -28,18 +25,6 @@ QuickTestSupport::~QuickTestSupport()
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
 
-void QuickTestSupport::clearOpenedUrls()
-{
-    m_openedUrls.clear();
-    emit openedUrlsChanged();
-}
-
-void QuickTestSupport::recordOpenedUrl(const QUrl &url)
-{
-    m_openedUrls.append(url.toString());
-    emit openedUrlsChanged();
-}
-
 QString QuickTestSupport::startVendorApi()
 {
     if (vendorApi.isRunning())
@@ -49,11 +34,6 @@ QString QuickTestSupport::startVendorApi()
         return QString();
     }
     return vendorApi.rootUrl().toString();
-}
-
-void QuickTestSupport::stopVendorApi()
-{
-    vendorApi.stop();
 }
 
 QString QuickTestSupport::startStallingServer(int answerAfterMs, int status, const QString &body)
@@ -99,23 +79,4 @@ QString QuickTestSupport::settingsFileText() const
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());
-}
-
-QVariantMap QuickTestSupport::splitTunnelAsDaemonReads(const QVariantMap &peer,
-                                                       const QVariantMap &hosts) const
-{
-    TestableMacVpnBackend backend;
-    for (auto host = hosts.cbegin(); host != hosts.cend(); ++host) {
-        QList<QHostAddress> addresses;
-        for (const QString &address : host.value().toStringList())
-            addresses.append(QHostAddress(address));
-        backend.hosts.insert(host.key(), addresses);
-    }
-    // As MacVpnServiceClientBackend sends it and MacVpnServiceServer hands it on.
-    const QVariantMap received = QJsonObject::fromVariantMap(peer).toVariantMap();
-    backend.splitSettings = backend.splitTunnelFromPeer(received);
-    return {{QStringLiteral("enabled"), backend.splitSettings.enabled},
-            {QStringLiteral("mode"), backend.splitSettings.mode},
-            {QStringLiteral("entries"), backend.splitSettings.entries},
-            {QStringLiteral("routes"), backend.splitTunnelRoutes()}};
 }

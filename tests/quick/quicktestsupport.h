@@ -6,7 +6,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <QVariantMap>
 
 // What Qt Quick tests cannot do themselves, published to them as "TestSupport": run
 // tarvex-vendor-api on a free port with a temporary data folder, make servers that
@@ -18,7 +17,8 @@
 class QuickTestSupport : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QStringList openedUrls READ openedUrls NOTIFY openedUrlsChanged)
+    // Read by the tests when they check, never bound.
+    Q_PROPERTY(QStringList openedUrls READ openedUrls)
 
 public:
     explicit QuickTestSupport(QObject *parent = nullptr);
@@ -27,7 +27,7 @@ public:
     // The vendor API's root URL ("http://127.0.0.1:PORT"), empty (and a warning) when
     // it did not start. Started once; later calls return the running one.
     Q_INVOKABLE QString startVendorApi();
-    Q_INVOKABLE void stopVendorApi();
+    Q_INVOKABLE void stopVendorApi() { vendorApi.stop(); }
 
     // A server on 127.0.0.1 that answers every request with status and the JSON text
     // body only after answerAfterMs: what a time-out, and a reply arriving after it or
@@ -39,21 +39,12 @@ public:
     // The client's settings file as it is on disk, after writing what is pending.
     Q_INVOKABLE QString settingsFileText() const;
 
-    // What the daemon makes of a peer's "splitTunnel" map: the peer crosses the wire as
-    // JSON and the real backend reads it, resolving names from hosts (name: [addresses])
-    // rather than the system. { enabled, mode, entries, routes }.
-    Q_INVOKABLE QVariantMap splitTunnelAsDaemonReads(const QVariantMap &peer,
-                                                     const QVariantMap &hosts) const;
-
     QStringList openedUrls() const { return m_openedUrls; }
-    Q_INVOKABLE void clearOpenedUrls();
+    Q_INVOKABLE void clearOpenedUrls() { m_openedUrls.clear(); }
 
 public slots:
     // The URL handler for every scheme the interface opens.
-    void recordOpenedUrl(const QUrl &url);
-
-signals:
-    void openedUrlsChanged();
+    void recordOpenedUrl(const QUrl &url) { m_openedUrls.append(url.toString()); }
 
 private:
     QTemporaryDir dataFolder;

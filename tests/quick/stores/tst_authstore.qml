@@ -23,22 +23,28 @@ ClientTestCase {
             { tag: "reset, token of spaces", operation: "resetPassword", args: ["a@example.com", " ", "p", "p"], error: "Введите email и токен сброса" },
             { tag: "profile, e-mail of spaces", operation: "updateProfile", args: ["Анна", " "], error: "Введите имя и email", answers: [false] },
             { tag: "delete, no password", operation: "deleteProfile", args: [""], error: "Введите текущий пароль", answers: [false] },
-            { tag: "profile without a token", operation: "fetchProfile", args: [], error: "old error", answers: [false], keepsTexts: true }
+            { tag: "profile without a token", operation: "fetchProfile", args: [], error: "old error", answers: [false], keepsTexts: true },
+            { tag: "peer, no country", store: PeerStore, operation: "createPeer", args: [null, "Дом"], error: "Выберите страну", answers: [false] },
+            { tag: "peer, country of spaces", store: PeerStore, operation: "createPeer", args: [" ", "Дом"], error: "Выберите страну", answers: [false] },
+            { tag: "peer, id 0, name of spaces", store: PeerStore, operation: "updatePeer", args: [0, "  "], error: "Введите название соединения", answers: [false] },
+            { tag: "peer, no id", store: PeerStore, operation: "deletePeer", args: [undefined], error: "Не указан идентификатор соединения", answers: [false] },
+            { tag: "peers signed out", store: PeerStore, operation: "fetchPeers", args: [], error: "Необходимо войти заново", answers: [false] }
         ];
     }
 
+    // Either store's, refused before anything is sent: AuthStore's also clear its message.
     function test_localChecksSendNothing(data) {
-        AuthStore.error = "old error";
+        const store = data.store || AuthStore;
+        store.error = "old error";
         AuthStore.message = "old message";
         const answers = [];
-        AuthStore[data.operation].apply(AuthStore, data.args.concat([ok => answers.push(ok)]));
-        compare([AuthStore.error, AuthStore.message, answers, ApiClient.activeRequests], [data.error, data.keepsTexts ? "old message" : "", data.answers || [], 0]);
+        store[data.operation].apply(store, data.args.concat([ok => answers.push(ok)]));
+        compare([store.error, AuthStore.message, answers, ApiClient.activeRequests, PeerStore.loading], [data.error, data.keepsTexts || data.store ? "old message" : "", data.answers || [], 0, false]);
     }
 
-    // Anything but false remembers; the password reaches no setting either way.
+    // Anything but false remembers, 0 too; the password reaches no setting either way.
     function test_signInRemember_data() {
         return [
-            { tag: "remembered", remember: true, stored: true },
             { tag: "not remembered", remember: false, stored: false },
             { tag: "flag 0", remember: 0, stored: true }
         ];
