@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # End to end: the daemon's block in /etc/hosts on a file whose mode denies writing and on a
-# write-protected file. (The block's edits on every kind of content, leftover blocks
-# included, are HostsFileEditor's test.)
+# write-protected file.
 
 # shellcheck disable=SC2317,SC2119 source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # End to end: the daemon brings a full tunnel up as asked, and a disconnect gives the
-# simulated Mac back exactly as it was. (Every kind of routing, split tunnelling included,
-# the interface and the UAPI request are the backend's own test on the same simulation,
-# the status reply the server's.)
+# simulated Mac back exactly as it was.
 
 # shellcheck disable=SC2317,SC2119 source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
