@@ -1,6 +1,5 @@
 # shellcheck shell=bash disable=SC2034,SC2119,SC2120  # used by the scripts sourcing it
-# Shared helpers of the end-to-end scenarios (e2e_*.sh), run inside the sandbox with the
-# programs named by TARVEX_E2E_*. E2E_ONLY="name ..." runs only the named scenarios.
+# Shared helpers of the end-to-end scenarios (e2e_*.sh), in the sandbox with TARVEX_E2E_*.
 
 # No "cmd | grep -q" in the checks: grep -q may leave before cmd has written everything,
 # and with pipefail cmd's SIGPIPE would turn a match into a failure.
@@ -37,7 +36,6 @@ fail() {
 run_scenarios() {
     local name started
     for name in "$@"; do
-        [[ -z ${E2E_ONLY:-} || " $E2E_ONLY " == *" $name "* ]] || continue
         scenario=$name
         scenario_failures=0
         started=$(now_ms)
