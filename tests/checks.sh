@@ -1,7 +1,5 @@
 # shellcheck shell=bash
-# What the shell tests share: fail counts a failed check and says which, finish reports
-# and exits with the verdict, wait_for polls, now_ms tells the time. Sourced; the e2e
-# scenarios' lib.sh keeps a fail of its own that names the scenario.
+# What the shell tests share (sourced); the e2e scenarios' lib.sh has a fail of its own.
 
 failures=0
 
@@ -16,8 +14,7 @@ finish() {
     exit 0
 }
 
-# wait_for TRIES PAUSE COMMAND...: runs COMMAND until it succeeds, at most TRIES times
-# PAUSE seconds apart; fails when it never did.
+# wait_for TRIES PAUSE COMMAND...: COMMAND until it succeeds, at most TRIES times PAUSE s apart.
 wait_for() {
     local attempt
     for ((attempt = 1; attempt <= $1; attempt++)); do

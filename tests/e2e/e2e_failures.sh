@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # End to end: a connect that fails reports its step's text to the client and leaves the
-# simulated Mac exactly as it was, with no tunnel program running; the daemon connects
-# normally afterwards. (Every step's failure, its text and the order of the clean-up are
-# the backend's own test on the same simulation.)
+# simulated Mac exactly as it was; the daemon connects normally afterwards.
 
 # shellcheck disable=SC2317,SC2119 source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # End to end: SIGTERM to a connected daemon, or to one whose connect waits for the tunnel
-# program, restores the system before the daemon exits. (Requests during a connect are the
-# server's own test, a second connect and an idle disconnect the backend's.)
+# program, restores the system before the daemon exits.
 
 # shellcheck disable=SC2317,SC2119 source=lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -9,7 +8,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 scenario_sigterm_while_connected() {
     snapshot
     connected --split-except 192.0.2.0/24
-    expect_hosts_pinned
     stop_daemon
     [[ $daemon_status == 0 ]] || fail "the daemon exited with $daemon_status"
     expect_restored
@@ -17,14 +15,12 @@ scenario_sigterm_while_connected() {
 }
 
 scenario_sigterm_while_connecting() {
-    # The tunnel program names its interface late: the connect waits for it.
     start_daemon TARVEX_AWG_NAME_DELAY_MS=1000
     snapshot
     "$TARVEX_E2E_CTL" connect "$FULL" >"$WORK/background.out" 2>&1 &
     local connect_pid=$!
     expect_daemon_log "[MacVpnBackend] start process" 100
     stop_daemon
-    # The connect is finished and undone before the daemon ends; its client hears that.
     wait "$connect_pid"
     ctl_status=$?
     ctl_output=$(cat "$WORK/background.out")

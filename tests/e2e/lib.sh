@@ -1,9 +1,5 @@
 # shellcheck shell=bash disable=SC2034,SC2119,SC2120  # used by the scripts sourcing it
-# Shared helpers of the end-to-end scenarios (e2e_*.sh), which run inside the sandbox with
-# the programs named by TARVEX_E2E_* (tests/CMakeLists.txt). E2E_ONLY="name ..." runs only
-# the named scenarios. Each scenario snapshots the simulated Mac before it connects and
-# expects it back exactly: routes, interfaces, DNS, /etc/hosts byte for byte with its mode
-# and owner, and no tunnel program running.
+# Shared helpers of the end-to-end scenarios (e2e_*.sh), in the sandbox with TARVEX_E2E_*.
 
 # No "cmd | grep -q" in the checks: grep -q may leave before cmd has written everything,
 # and with pipefail cmd's SIGPIPE would turn a match into a failure.
@@ -20,8 +16,7 @@ mkdir -p "$WORK"
 "$TARVEX_E2E_ENCODE" "$E2E_DIR/fixtures/full-tunnel.json" >"$FULL" || exit 2
 
 # The simulated Mac as seeded, and the addresses of the e2e hosts seed (tests/e2e/hosts.in).
-readonly GATEWAY=192.168.1.1
-readonly SERVER=198.51.100.10
+readonly GATEWAY=192.168.1.1 SERVER=198.51.100.10
 readonly DOMAIN_ROUTES=("route inet 203.0.113.20 gateway $GATEWAY en0"
                         "route inet 203.0.113.21 gateway $GATEWAY en0")
 readonly SERVER_ROUTE="route inet $SERVER gateway $GATEWAY en0"
@@ -31,19 +26,16 @@ readonly TUNNEL_DNS="10.8.0.1 10.8.0.2"
 source "$E2E_DIR/../checks.sh"
 scenario="" scenario_failures=0
 
-# Replaces checks.sh's: names the scenario.
 fail() {
     echo "FAIL [$scenario]: $*"
     failures=$((failures + 1))
     scenario_failures=$((scenario_failures + 1))
 }
 
-# run_scenarios NAME...: scenario_NAME for each, on a running daemon (a scenario that needs
-# one of its own stops it again); the daemon's log tail after a failed one.
+# run_scenarios NAME...: scenario_NAME for each on a running daemon, its log after a failure.
 run_scenarios() {
     local name started
     for name in "$@"; do
-        [[ -z ${E2E_ONLY:-} || " $E2E_ONLY " == *" $name "* ]] || continue
         scenario=$name
         scenario_failures=0
         started=$(now_ms)
@@ -63,8 +55,7 @@ up_or_gone() {
     "${@:2}" >/dev/null 2>&1 || ! kill -0 "$1" 2>/dev/null
 }
 
-# start_daemon [--cwd DIR] [NAME=VALUE...]: a fresh daemon answering, started from DIR (by
-# default where it finds amneziawg-go) with the environment the tunnel program inherits.
+# start_daemon [--cwd DIR] [NAME=VALUE...]: a fresh daemon answering, from DIR, with NAMEs.
 start_daemon() {
     local cwd=$AWG_DIR
     [[ ${1:-} != --cwd ]] || { cwd=$2; shift 2; }
@@ -89,12 +80,11 @@ stop_daemon() {
     daemon_pid=""
 }
 
-# daemon_logged TEXT: the current daemon logged a line containing TEXT since the snapshot.
 daemon_logged() {
     grep -qF -- "$1" <<<"$(tail -n "+$((daemon_log_mark + 1))" "$daemon_log")"
 }
 
-# expect_daemon_log TEXT [TRIES]: daemon_logged, at once or within TRIES looks 20 ms apart.
+# expect_daemon_log TEXT [TRIES]: the daemon logged TEXT since the snapshot (TRIES × 20 ms).
 expect_daemon_log() {
     wait_for "${2:-1}" 0.02 daemon_logged "$1" || fail "daemon log has no line with: $1"
 }
@@ -112,21 +102,18 @@ start_vendor_api() {
     return 1
 }
 
-# run_client PROGRAM ARG...: a client offscreen on the vendor API and the daemon, with its
-# own VpnManager and settings kept in $WORK/client; client_output is what it printed.
+# run_client PROGRAM ARG...: a client offscreen on the vendor API; client_output its words.
 run_client() {
     client_output=$(QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$WORK/client \
         TARVEX_QUICK_REAL_VPN_MANAGER=1 TARVEX_API_URL="$vendor_api_root/api/v1" \
         TARVEX_WEBSITE_URL="$vendor_api_root" "$@" 2>&1)
 }
 
-# ctl ARG...: runs tarvexctl; ctl_output and ctl_status hold what it printed and returned.
 ctl() {
     ctl_output=$("$TARVEX_E2E_CTL" "$@" 2>&1)
     ctl_status=$?
 }
 
-# connect [ARG...]: the full-tunnel fixture, with tarvexctl's split options ARG.
 connect() {
     ctl connect "$FULL" "$@"
 }
@@ -136,7 +123,6 @@ as_user() {
     setpriv --reuid="$1" --regid="$1" --clear-groups -- "${@:2}"
 }
 
-# ctl_as UID ARG...: ctl as that user.
 ctl_as() {
     ctl_output=$(as_user "$1" "$TARVEX_E2E_CTL" "${@:2}" 2>&1)
     ctl_status=$?
@@ -147,7 +133,7 @@ connected() {
     expect_connected
 }
 
-# expect_reply EXIT TEXT: tarvexctl's last run returned EXIT and printed exactly TEXT.
+# expect_reply EXIT TEXT: tarvexctl's last run (ctl) returned EXIT and printed exactly TEXT.
 expect_reply() {
     [[ $ctl_status == "$1" && $ctl_output == "$2" ]] \
         || fail "expected (exit $1) \"$2\", got (exit $ctl_status): $ctl_output"
@@ -162,20 +148,17 @@ disconnect_restored() {
     expect_restored
 }
 
-# expect_legitimate_cycle: a client still connects and disconnects, leaving all as it was.
 expect_legitimate_cycle() {
     snapshot
     connected
     disconnect_restored
 }
 
-# The simulated Mac (tarvex-macos dump) and the hosts file's mode and owner.
 system_state() {
     tarvex-macos dump
     stat -c 'hosts file %a %u:%g' /etc/hosts
 }
 
-# snapshot: remembers the system as it is now, for expect_restored.
 snapshot() {
     system_state >"$WORK/before.dump"
     cp /etc/hosts "$WORK/before.hosts"
@@ -199,7 +182,6 @@ expect_restored() {
     ! tunnel_running || fail "amneziawg-go still runs: $(pgrep -a amneziawg-go)"
 }
 
-# The commands the stand-ins ran since the last snapshot, one per line, as typed.
 sim_log_since_snapshot() {
     tail -n "+$((sim_log_mark + 1))" "$SIM_LOG"
 }
@@ -210,8 +192,7 @@ tunnel_interface() {
              <(tarvex-macos dump | grep '^interface ' | sort) | awk '{print $2}'
 }
 
-# expect_routes LINE...: the routing table is the snapshot's plus exactly these "route ..."
-# lines of the dump (order free).
+# expect_routes LINE...: the routing table is the snapshot's plus exactly these lines.
 expect_routes() {
     local actual expected
     actual=$(tarvex-macos dump | grep '^route ' | sort)
@@ -220,8 +201,7 @@ expect_routes() {
         || fail "routes differ (< expected, > actual):"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 }
 
-# expect_full_tunnel_routes: the snapshot's, both families' half-space routes into the
-# tunnel, the server and the vendor's API host via the old gateway.
+# expect_full_tunnel_routes: both halves into the tunnel, server and API host via en0.
 expect_full_tunnel_routes() {
     local utun
     utun=$(tunnel_interface)
@@ -230,7 +210,6 @@ expect_full_tunnel_routes() {
         "route inet6 ::/1 interface $utun" "route inet6 8000::/1 interface $utun"
 }
 
-# expect_dns_servers SERVERS: every enabled service uses SERVERS, the disabled one none.
 expect_dns_servers() {
     local actual
     actual=$(tarvex-macos dump | grep '^service ')
@@ -239,12 +218,10 @@ service Ethernet enabled dns $1
 service 'Thunderbolt Bridge' disabled dns -" ]] || fail "DNS servers: $actual"
 }
 
-# expect_hosts_pinned [BASE]: /etc/hosts is BASE (default: the snapshot's) with the
-# daemon's block for the vendor domain at its end.
+# expect_hosts_pinned: /etc/hosts is the snapshot's with the daemon's block at its end.
 expect_hosts_pinned() {
     local expected=$WORK/expected.hosts
-    cp "${1:-$WORK/before.hosts}" "$expected"
-    [[ ! -s $expected || $(tail -c1 "$expected" | od -An -c) == *'\n'* ]] || echo >>"$expected"
+    cp "$WORK/before.hosts" "$expected"
     printf '# BEGIN TARVEX_VPN_CLIENT\n203.0.113.20\t%s\n203.0.113.21\t%s\n# END TARVEX_VPN_CLIENT\n' \
         "$DOMAIN" "$DOMAIN" >>"$expected"
     cmp -s "$expected" /etc/hosts \

@@ -14,14 +14,11 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QNetworkDatagram>
 #include <QTimer>
 #include <QUdpSocket>
 
 #include <csignal>
 #include <cstdio>
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -57,19 +54,19 @@ int listen(const QString &path, const QString &record)
 int hold(const QString &path, int count, qint64 bytes, int seconds)
 {
     const QByteArray partial = "{\"command\":\"status\"" + QByteArray(qMax<qint64>(bytes, 0), ' ');
-    std::vector<std::unique_ptr<QLocalSocket>> sockets;
+    QList<QLocalSocket *> sockets;
     for (int i = 0; i < count; ++i) {
-        auto socket = std::make_unique<QLocalSocket>();
+        auto *socket = new QLocalSocket(qApp);
         socket->connectToServer(path);
         if (!socket->waitForConnected(RequestTimeoutMs))
             break;
         if (bytes > 0)
             socket->write(partial);
-        sockets.push_back(std::move(socket));
+        sockets.append(socket);
     }
-    QTimer::singleShot(SettleMs, qApp, [&sockets] {
+    QTimer::singleShot(SettleMs, qApp, [sockets] {
         int open = 0;
-        for (const auto &socket : sockets)
+        for (const QLocalSocket *socket : sockets)
             open += socket->state() == QLocalSocket::ConnectedState ? 1 : 0;
         say(QStringLiteral("open=%1 closed=%2").arg(open).arg(sockets.size() - open).toUtf8());
     });
@@ -93,14 +90,10 @@ int request(const QString &path, const QByteArray &line)
 
 int blackhole(quint16 port)
 {
+    // Never read: once the buffer is full the kernel drops the queries, still unanswered.
     auto *socket = new QUdpSocket(qApp);
     if (!socket->bind(QHostAddress::LocalHost, port))
         return say("cannot bind: " + socket->errorString().toUtf8(), 1);
-    // Read and drop, so that the queries never pile up in the socket's buffer.
-    QObject::connect(socket, &QUdpSocket::readyRead, socket, [socket] {
-        while (socket->hasPendingDatagrams())
-            socket->receiveDatagram();
-    });
     say("listening");
     return qApp->exec();
 }
