@@ -19,7 +19,7 @@ faults=$repo/bench/faults
 build=$repo/build
 out=""
 only=()
-readonly EXCLUDE='^(quick_|qmllint|screenshots|macos_packaging_|install_prefix|tst_vendorapiserver_|tst_buildconfig|client_)'
+readonly EXCLUDE='^(quick_|qmllint|screenshots|macos_packaging_|install_prefix|tst_vendorapiserver_|client_)'
 select=(-E "$EXCLUDE")
 guarded=(common service client)
 
