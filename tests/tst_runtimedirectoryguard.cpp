@@ -107,7 +107,6 @@ private slots:
         QTest::newRow("name without line feed")
             << "file" << QByteArray(" utun12 ") << "utun12" << false;
         QTest::newRow("a physical interface") << "file" << QByteArray("en0\n") << "" << true;
-        QTest::newRow("an option") << "file" << QByteArray("-a\n") << "" << true;
         QTest::newRow("FIFO") << "fifo" << QByteArray() << "" << true;
         QTest::newRow("link to a good file") << "link" << QByteArray("utun4\n") << "" << true;
         QTest::newRow("another user's file")
