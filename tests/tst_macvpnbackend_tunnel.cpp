@@ -19,7 +19,6 @@ Q_DECLARE_METATYPE(ProgramRun::Outcome)
 
 namespace {
 
-const QString StandIn = QStringLiteral(TARVEX_AMNEZIAWG_STANDIN);
 const QString NoName = QStringLiteral("Не удалось создать VPN-интерфейс: не удалось получить имя "
                                       "utun-интерфейса");
 const QString NoRights = QStringLiteral(
@@ -90,7 +89,7 @@ private slots:
             QVERIFY(QDir().mkpath(kinds[i] == '-' ? candidates[i]
                                                   : QFileInfo(candidates[i]).absolutePath()));
             if (kinds[i] == 'x')
-                QVERIFY(QFile::link(StandIn, candidates[i]));
+                QVERIFY(QFile::link(TARVEX_AMNEZIAWG_STANDIN, candidates[i]));
             else if (kinds[i] == 'f')
                 QVERIFY(QFile(candidates[i]).open(QIODevice::WriteOnly));
         }

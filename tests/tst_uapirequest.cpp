@@ -49,7 +49,7 @@ class TestUapiRequest : public QObject
 private slots:
     // The request for a client configuration, or the field whose control character keeps it
     // from being made: it would add lines of its own. (A line feed in the host is
-    // tst_macvpnbackend's failedConnect.)
+    // tst_macvpnbackend's connection.)
     void setConfig_data()
     {
         QTest::addColumn<QJsonObject>("lastConfig");
