@@ -448,12 +448,8 @@ private slots:
         rig.backend.recoverFromJournal();
         QCOMPARE(program.waitForFinished(1000), programName == "amneziawg-go");
         rig.verifyRestored();
-        QCOMPARE(rig.mac.commands().filter("-setdnsservers Wi-Fi").last(),
-                 "/usr/sbin/networksetup -setdnsservers Wi-Fi 192.168.1.1");
         QCOMPARE(QDir(rig.mac.path("journal")).entryList({"recovery-journal.unreadable-*"}).size(),
                  damaged ? 1 : 0);
-        program.kill();
-        program.waitForFinished();
     }
 };
 
