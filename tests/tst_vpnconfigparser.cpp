@@ -4,7 +4,6 @@
 #include "vpnconfigfixture.h"
 #include "vpnconfigparser.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -284,11 +283,8 @@ private slots:
         QFETCH(QString, address);
 
         QString error;
-        QElapsedTimer timer;
-        timer.start();
         const QList<QHostAddress> found =
             HostLookup::resolve(host, timeLeft ? QDeadlineTimer(5000) : QDeadlineTimer(0), &error);
-        QVERIFY(timer.elapsed() < 3000);
         QCOMPARE(found.contains(QHostAddress(address)), !address.isEmpty());
         QCOMPARE(error.isEmpty(), !address.isEmpty());
     }
