@@ -19,7 +19,6 @@ Q_DECLARE_METATYPE(ProgramRun::Outcome)
 
 namespace {
 
-const QString StandIn = QStringLiteral(TARVEX_AMNEZIAWG_STANDIN);
 const QString NoName = QStringLiteral("Не удалось создать VPN-интерфейс: не удалось получить имя "
                                       "utun-интерфейса");
 const QString NoRights = QStringLiteral(
@@ -90,7 +89,7 @@ private slots:
             QVERIFY(QDir().mkpath(kinds[i] == '-' ? candidates[i]
                                                   : QFileInfo(candidates[i]).absolutePath()));
             if (kinds[i] == 'x')
-                QVERIFY(QFile::link(StandIn, candidates[i]));
+                QVERIFY(QFile::link(TARVEX_AMNEZIAWG_STANDIN, candidates[i]));
             else if (kinds[i] == 'f')
                 QVERIFY(QFile(candidates[i]).open(QIODevice::WriteOnly));
         }
@@ -100,73 +99,61 @@ private slots:
         backend->connectVpn(VpnConfigFixture::sampleConfig());
         QDir::setCurrent(workingDirectory);
 
-        QCOMPARE(backend->lastError(), QString());
-        QFile journal(mac->journalFile());
         RecoveryJournal::Contents recorded;
-        QVERIFY(journal.open(QIODevice::ReadOnly));
-        RecoveryJournal::parse(journal.readAll(), &recorded);
+        QCOMPARE(RecoveryJournal().read(&recorded), RecoveryJournal::State::Complete);
         QCOMPARE(QDir::cleanPath(recorded.tunnelProgram), candidates[expected]);
     }
 
-    // (The tunnel program's own "operation not permitted" on its error output is
-    // e2e_failures'.)
-    void programFailsAtOnce_data()
+    // A program that never names its interface. One that ends (the tunnel program's own
+    // "operation not permitted" on its error output is e2e_failures') ends the wait at once;
+    // a hung one, that only ever writes an empty name and ignores SIGTERM, is given up at the
+    // time-out without keeping a core busy meanwhile, and killed after the clean-up's own.
+    void programGivesNoName_data()
     {
-        QTest::addColumn<QByteArray>("stdoutText");
-        QTest::addColumn<QByteArray>("stderrText");
+        QTest::addColumn<QStringList>("knobs"); // the stand-in's, TARVEX_AWG_<knob>
         QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("hung");
 
-        const auto row = [](const char *name, const char *out, const char *err,
-                            const QString &error) {
-            QTest::newRow(name) << QByteArray(out) << QByteArray(err) << error;
-        };
-        row("any case, on standard output", "open utun: Operation NOT Permitted", "exit", NoRights);
-        row("both channels, trimmed", "starting", "  fatal: bad config  ",
-            QStringLiteral("Не удалось создать VPN-интерфейс: starting\nfatal: bad config"));
-        row("silent exit", "", " ", NoName);
+        QTest::newRow("any case, on standard output")
+            << QStringList{"STDOUT=open utun: Operation NOT Permitted", "EXIT_MESSAGE=exit"}
+            << NoRights << false;
+        QTest::newRow("both channels, trimmed")
+            << QStringList{"STDOUT=starting", "EXIT_MESSAGE=  fatal: bad config  "}
+            << "Не удалось создать VPN-интерфейс: starting\nfatal: bad config" << false;
+        QTest::newRow("silent exit") << QStringList{"EXIT_MESSAGE= "} << NoName << false;
+        QTest::newRow("hung") << QStringList{"NAME=empty", "IGNORE_SIGTERM=1"} << NoName << true;
     }
 
-    void programFailsAtOnce()
+    void programGivesNoName()
     {
-        QFETCH(QByteArray, stdoutText);
-        QFETCH(QByteArray, stderrText);
+        QFETCH(QStringList, knobs);
         QFETCH(QString, error);
-        if (!stdoutText.isEmpty())
-            qputenv("TARVEX_AWG_STDOUT", stdoutText);
-        qputenv("TARVEX_AWG_EXIT_MESSAGE", stderrText);
-        backend->setTimeouts({});
-        QElapsedTimer timer;
-        timer.start();
-        backend->connectVpn(VpnConfigFixture::sampleConfig());
-        QCOMPARE(backend->lastError(), error);
-        QVERIFY2(timer.elapsed() < 2000, "a dead program ends the wait at once");
-    }
-
-    // A hung program: it only ever writes an empty name and ignores SIGTERM. The wait gives
-    // up at its time-out without keeping a core busy meanwhile, and the clean-up kills the
-    // program after its own.
-    void hungProgramTimesOutAndIsKilled()
-    {
-        qputenv("TARVEX_AWG_NAME", "empty");
-        qputenv("TARVEX_AWG_IGNORE_SIGTERM", "1");
-        backend->setTimeouts({5000, 5000, 1000, 5000, 500});
+        QFETCH(bool, hung);
+        for (const QString &knob : knobs)
+            qputenv(qPrintable("TARVEX_AWG_" + knob.section('=', 0, 0)),
+                    knob.section('=', 1).toUtf8());
+        backend->setTimeouts({5000, 5000, hung ? 1000 : 5000, 5000, 500});
         const std::clock_t cpuBefore = std::clock(); // the whole process's CPU time
         QElapsedTimer timer;
         timer.start();
         backend->connectVpn(VpnConfigFixture::sampleConfig());
         const qint64 elapsed = timer.elapsed();
         const double share = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC * 1000.0 / elapsed;
-        QCOMPARE(backend->lastError(), NoName);
-        // The name wait, then SIGTERM's and SIGKILL's.
-        QVERIFY2(elapsed >= 1400 && elapsed < 3500, qPrintable(QString::number(elapsed)));
-        QVERIFY2(share < 0.25, qPrintable(QString::number(share)));
+        QCOMPARE(backend->lastError(), error);
+        // Hung: the name wait, then SIGTERM's and SIGKILL's.
+        QVERIFY2(hung ? elapsed >= 1400 && elapsed < 3500 : elapsed < 2000,
+                 qPrintable(QString::number(elapsed)));
+        QVERIFY2(!hung || share < 0.25, qPrintable(QString::number(share)));
         QVERIFY(!mac->dump().contains("utun2"));
     }
 
     // A name file left by an earlier run, pointing at a socket that still answers, must not
     // be taken for the new interface; the new name is trusted only once its socket accepts
-    // a connection; and the daemon's own events are served meanwhile.
-    void nameWaitIgnoresStaleNameAndWaitsForSocket()
+    // a connection; and the daemon's own events are served meanwhile. What the program
+    // records is exactly the request the backend sent, ended by one blank line, and its
+    // answer is read back even when it comes in pieces. (A refusal is the connect sequence's
+    // test.)
+    void slowProgramIsWaitedFor()
     {
         QVERIFY(QDir().mkpath(runtimePath()));
         QFile stale(runtimePath("amn0.name"));
@@ -176,6 +163,8 @@ private slots:
         QVERIFY(oldTunnel.listen(runtimePath("utun0.sock")));
         qputenv("TARVEX_AWG_NAME_DELAY_MS", "300");
         qputenv("TARVEX_AWG_SOCKET_DELAY_MS", "400");
+        qputenv("TARVEX_AWG_REPLY_CHUNK_BYTES", "2");
+        qputenv("TARVEX_AWG_REPLY_CHUNK_DELAY_MS", "20");
         backend->setTimeouts({});
         bool served = false;
         QTimer::singleShot(100, this, [&served] { served = true; });
@@ -184,18 +173,6 @@ private slots:
         QCOMPARE(backend->status(), PlatformVpnBackend::Connected);
         QVERIFY(mac->dump().contains("interface utun2 mtu 1376 up"));
         QVERIFY(served);
-    }
-
-    // What the program records is exactly the request the backend sent, ended by one blank
-    // line, and its answer is read back even when it comes in pieces. (A refusal is the
-    // connect sequence's test.)
-    void requestReachesTheProgram()
-    {
-        qputenv("TARVEX_AWG_REPLY_CHUNK_BYTES", "2");
-        qputenv("TARVEX_AWG_REPLY_CHUNK_DELAY_MS", "20");
-        backend->setTimeouts({});
-        backend->connectVpn(VpnConfigFixture::sampleConfig());
-        QCOMPARE(backend->lastError(), QString());
         QFile record(runtimePath("utun2.request"));
         QVERIFY(record.open(QIODevice::ReadOnly));
         const QByteArray request = record.readAll();
@@ -223,12 +200,10 @@ private slots:
                                 << errors;
         };
         // Every script gets the same arguments; none may be split or expanded on the way.
-        row("arguments arrive unsplit and unexpanded", "/bin/sh",
-            "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done", 5000, ProgramRun::Finished, 0,
-            "[USB 10/100 LAN]\n[]\n[$HOME]\n[*]\n", "^$");
-        row("exit 1 keeps both outputs untrimmed", "/bin/sh",
-            "printf '  out line \\n\\n'; printf ' bad thing\\n' >&2; exit 1", 5000,
-            ProgramRun::Finished, 1, "  out line \n\n", "^ bad thing\n$");
+        row("arguments unsplit and unexpanded, outputs untrimmed", "/bin/sh",
+            "for a in \"$@\"; do printf ' [%s]\\n' \"$a\"; done; printf ' bad\\n\\n' >&2; exit 1",
+            5000, ProgramRun::Finished, 1, " [USB 10/100 LAN]\n []\n [$HOME]\n [*]\n",
+            "^ bad\n\n$");
         row("missing program", "/nonexistent/program", {}, 5000, ProgramRun::NotStarted, 0, "",
             ".+");
         // exec, so that the kill reaches the sleeping program itself and no orphan is left;

@@ -1,7 +1,12 @@
+#include "configvaluevalidator.h"
+#include "hostlookup.h"
+#include "secretmasker.h"
 #include "vpnconfigfixture.h"
 #include "vpnconfigparser.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 namespace {
@@ -156,6 +161,132 @@ private slots:
             QCOMPARE(config.protocolConfig, Settings);
             QCOMPARE(config.lastConfig, QJsonObject({{"hostName", "203.0.113.9"}}));
         }
+    }
+
+    // Log lines are compact JSON, so the line breaks of a wg-quick text appear as "\n".
+    void masking_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("masked");
+
+        const QString keys = R"({"client_priv_key":"a2V5MQ==","psk_key":"a2V5Mg==","port":51820})";
+        const QString masked = R"({"client_priv_key":"***","psk_key":"***","port":51820})";
+        // The client configuration also travels as JSON text inside a JSON string.
+        const auto inString = [](const QString &json) {
+            return QString::fromUtf8(
+                QJsonDocument(QJsonObject{{"lastConfigRaw", json}}).toJson(QJsonDocument::Compact));
+        };
+        QTest::newRow("json values") << keys << masked;
+        QTest::newRow("json text inside a string") << inString(keys) << inString(masked);
+        QTest::newRow("wg-quick lines, public key kept")
+            << R"({"config":"PrivateKey = a2V5MQ==\nPublicKey = cHVi\nPresharedKey = a2V5Mg=="})"
+            << R"({"config":"PrivateKey = ***\nPublicKey = cHVi\nPresharedKey = ***"})";
+        QTest::newRow("vpn url") << R"({"config":"vpn://AAAAeJy_rV-1x","id":3})"
+                                 << R"({"config":"vpn://***","id":3})";
+        // The tunnel's UAPI request, in the daemon's own log.
+        QTest::newRow("uapi request")
+            << "set=1\nprivate_key=60da\npublic_key=dc59\npreshared_key=999d\nendpoint=a:1"
+            << "set=1\nprivate_key=***\npublic_key=dc59\npreshared_key=***\nendpoint=a:1";
+        QTest::newRow("truncated request") << "{\"command\":\"connect\",\"client_priv_key\":\"a2V5"
+                                           << "{\"command\":\"connect\",\"client_priv_key\":\"***";
+    }
+
+    void masking()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, masked);
+        QCOMPARE(SecretMasker::mask(text), masked);
+    }
+
+    // Every value that reaches a command line, in the form its command expects; nothing
+    // that starts with "-" passes any rule.
+    void values_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+
+        const auto rows = [](const char *rule, const QStringList &accepted,
+                             const QStringList &refused) {
+            for (const QString &text : accepted + refused)
+                QTest::addRow("%s \"%s\"", rule, qPrintable(text))
+                    << QString::fromLatin1(rule) << text << accepted.contains(text);
+        };
+        // At most fifteen characters.
+        rows("interface", {"utun0", "utun12345678901"},
+             {"utun123456789012", "utun", "en0", "-utun3", "utun3\n"});
+        // A leading zero is octal to some parsers; "10.8.1" a shorthand.
+        rows("ipv4", {"255.255.255.255"},
+             {"256.1.1.1", "010.8.0.1", "10.8.1", " 10.8.0.1", "-10.8.0.1", "10.8.0.1/32", "::1"});
+        // A scope is no server address; "Empty" is networksetup's word for "none".
+        rows("ip", {"2606:4700:4700::1111", "::ffff:192.0.2.1"},
+             {"fe80::1%en0", "Empty", "-::1", "::1\n", "dns.example"});
+        rows("mtu", {"576", "9000"}, {"575", "9001", "-1280", "1280 up", ""});
+    }
+
+    void values()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        using V = ConfigValueValidator;
+        QCOMPARE(rule == "interface" ? V::isInterfaceName(text)
+                 : rule == "ipv4"    ? V::isIpv4Address(text)
+                 : rule == "ip"      ? V::isIpAddress(text)
+                                     : V::isMtu(text),
+                 accepted);
+    }
+
+    // What the backend's step checks pass on: the refusals are the connect sequence's
+    // (tst_macvpnbackend's connection, whose "no client_ip" row also shows an empty
+    // client_ip passing, and "MTU a number" a number MTU of any size), these are the values
+    // that must still get through.
+    void checkAccepts_data()
+    {
+        QTest::addColumn<QString>("dns1");
+        QTest::addColumn<int>("splitEntries");
+
+        QTest::newRow("most split entries") << "10.8.0.1" << 256;
+        QTest::newRow("blank dns, skipped later") << " " << 0;
+    }
+
+    void checkAccepts()
+    {
+        QFETCH(QString, dns1);
+        QFETCH(int, splitEntries);
+        ParsedVpnConfig config;
+        config.dns1 = dns1;
+        config.dns2 = QStringLiteral("2606:4700:4700::1111");
+        config.lastConfig = {{"mtu", "1376"}};
+        QCOMPARE(ConfigValueValidator::check(config, "10.8.0.5", "198.51.100.10", splitEntries),
+                 QString());
+    }
+
+    // Only answers that need no name server: the tests run without a network. The
+    // silent-name-server case runs in the sandbox (e2e_attacks).
+    void resolve_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("timeLeft");
+        QTest::addColumn<QString>("address"); // one of the answers; empty: the lookup fails
+
+        QTest::newRow("address literal") << "192.0.2.7" << true << "192.0.2.7";
+        QTest::newRow("hosts file") << "localhost" << true << "127.0.0.1";
+        QTest::newRow("deadline passed") << "localhost" << false << "";
+        QTest::newRow("not a name") << "a..b" << true << "";
+    }
+
+    void resolve()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, timeLeft);
+        QFETCH(QString, address);
+
+        QString error;
+        const QList<QHostAddress> found =
+            HostLookup::resolve(host, timeLeft ? QDeadlineTimer(5000) : QDeadlineTimer(0), &error);
+        QCOMPARE(found.contains(QHostAddress(address)), !address.isEmpty());
+        QCOMPARE(error.isEmpty(), !address.isEmpty());
     }
 };
 

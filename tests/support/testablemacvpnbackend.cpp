@@ -39,16 +39,13 @@ MacVpnBackend::ProgramRun TestableMacVpnBackend::runProgram(const QString &progr
         beforeCommand(program, arguments);
     const MacSimulator::Run run = MacSimulator::run(program, arguments, mac.stateDirectory());
     ProgramRun result;
-    if (run.hung) {
-        result.outcome = ProgramRun::TimedOut;
-        result.errorString = QStringLiteral("Process operation timed out");
-        return result;
-    }
-    result.outcome = ProgramRun::Finished;
+    result.outcome = run.hung ? ProgramRun::TimedOut : ProgramRun::Finished;
     result.exitStatus = run.crashed ? QProcess::CrashExit : QProcess::NormalExit;
     result.exitCode = run.exitCode;
     result.standardOutput = run.standardOutput;
     result.standardError = run.standardError;
+    if (run.hung) // the command never ran
+        result.errorString = QStringLiteral("Process operation timed out");
     return result;
 }
 
