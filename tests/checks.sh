@@ -25,6 +25,5 @@ wait_for() {
 }
 
 now_ms() {
-    local microseconds=${EPOCHREALTIME//[.,]/}
-    echo $((microseconds / 1000))
+    echo $((${EPOCHREALTIME//[.,]/} / 1000))
 }

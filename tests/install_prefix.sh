@@ -7,8 +7,6 @@ trap 'rm -rf "$prefix"' EXIT
 
 "$1" --install "$2" --prefix "$prefix" >/dev/null
 tree=$(cd "$prefix" && find . -mindepth 1 -printf '%p %m\n' | sort)
-if [[ $tree != $'./bin 755\n./bin/TarvexVpnService 755\n./bin/tarvex-client 755' ]]; then
-    echo "FAIL: the prefix holds"$'\n'"$tree"
-    exit 1
-fi
+[[ $tree == $'./bin 755\n./bin/TarvexVpnService 755\n./bin/tarvex-client 755' ]] \
+    || { echo "FAIL: the prefix holds"$'\n'"$tree"; exit 1; }
 bash "$(dirname "$0")/client_starts.sh" "$prefix/bin/tarvex-client"

@@ -75,10 +75,12 @@ def case_scripts():
     check(result.returncode == 0, "shellcheck:\n" + result.stdout + result.stderr)
 
 
-def case_install(work):
+def case_install():
     """The package installed, updated and uninstalled as Installer and a person would, on
     a folder laid out like a Mac's startup volume with other software on it, with the
     stand-in tools on PATH logging their calls."""
+    scratch = tempfile.TemporaryDirectory()
+    work = Path(scratch.name)
     root, state, log, package = work / "mac", work / "state", work / "calls", work / "Tarvex.pkg"
     for folder in ("bin", "state", "mac/private/tmp", "mac/var/db/receipts"):
         (work / folder).mkdir(parents=True)
@@ -155,10 +157,6 @@ def case_install(work):
         check(ok, message)
 
 
-if CASE == "install":
-    with tempfile.TemporaryDirectory() as scratch:
-        case_install(Path(scratch))
-else:
-    globals()["case_" + CASE]()
+globals()["case_" + CASE]()
 print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
 sys.exit(1 if failures else 0)

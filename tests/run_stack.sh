@@ -11,8 +11,8 @@ repo=$1 build=$2 mode=$3
 run=$(mktemp -d /tmp/tarvex-run-stack.XXXXXX)
 macos=$build/tools/macos/bin/tarvex-macos
 export TARVEX_BUILD_DIR=$build TARVEX_RUN_DIR=$run TARVEX_SERVICE_SOCKET=$run/tarvex-service.sock
-stack_pid=""
-trap '[[ -z $stack_pid ]] || { kill -TERM "$stack_pid"; wait "$stack_pid"; }; rm -rf "$run"' EXIT
+stack_pid="" password="correct horse battery"
+trap 'stop_stack; rm -rf "$run"' EXIT
 
 # start_stack [--live]: api is the vendor API's root URL once the stack is up.
 start_stack() {
@@ -26,8 +26,7 @@ start_stack() {
 
 # As a closed terminal stops it.
 stop_stack() {
-    kill -TERM "$stack_pid"
-    wait "$stack_pid"
+    [[ -z $stack_pid ]] || { kill -TERM "$stack_pid"; wait "$stack_pid"; }
     stack_pid=""
 }
 
@@ -44,10 +43,9 @@ print(eval(expression))' "$api$2" "$1" "$3" "$4" "$5"
 
 # sign_up EMAIL: a new account's token.
 sign_up() {
-    local password='"correct horse battery"'
-    api POST /api/v1/auth/register "{\"name\": \"Anna\", \"email\": \"$1\",
-        \"password\": $password, \"password_confirmation\": $password,
-        \"agree_with_personal_agreement\": true}" "" 'd["data"]["token"]'
+    api POST /api/v1/auth/register "{\"name\": \"Anna\", \"email\": \"$1\", \"password\": \"$password\",
+        \"password_confirmation\": \"$password\", \"agree_with_personal_agreement\": true}" \
+        "" 'd["data"]["token"]'
 }
 
 # connect_peer TOKEN COUNTRY: a new peer there, connected from outside the sandbox; the
@@ -59,10 +57,9 @@ connect_peer() {
     [[ $mode == simulated ]] || wait_for 50 0.1 grep -q "live server accepts 1 peer" "$run/out"
     output=$("$build/tools/tarvexctl/tarvexctl" connect "$run/peer.vpn" 2>&1)
     [[ $output == "status: connected" ]] || fail "country $2: $output"
-    [[ $(bash "$repo/scripts/run.sh" --shell tarvex-macos dump) == *$'\nroute inet 0.0.0.0/1 interface utun'* ]] \
-        || fail "country $2: no route through the tunnel"
-    [[ $(bash "$repo/scripts/run.sh" --shell cat /etc/hosts) == *$'\n# BEGIN TARVEX_VPN_CLIENT\n'* ]] \
-        || fail "country $2: no hosts block"
+    output=$(bash "$repo/scripts/run.sh" --shell sh -c 'tarvex-macos dump; cat /etc/hosts')
+    [[ $output == *$'\nroute inet 0.0.0.0/1 interface utun'*$'\n# BEGIN TARVEX_VPN_CLIENT\n'* ]] \
+        || fail "country $2: no route through the tunnel or no hosts block"
 }
 
 if [[ $mode == simulated ]]; then

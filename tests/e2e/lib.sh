@@ -182,10 +182,6 @@ expect_restored() {
     ! tunnel_running || fail "amneziawg-go still runs: $(pgrep -a amneziawg-go)"
 }
 
-sim_log_since_snapshot() {
-    tail -n "+$((sim_log_mark + 1))" "$SIM_LOG"
-}
-
 # The tunnel interface that is not in the snapshot (empty when there is none).
 tunnel_interface() {
     comm -13 <(grep '^interface ' "$WORK/before.dump" | sort) \
@@ -211,11 +207,9 @@ expect_full_tunnel_routes() {
 }
 
 expect_dns_servers() {
-    local actual
-    actual=$(tarvex-macos dump | grep '^service ')
-    [[ $actual == "service Wi-Fi enabled dns $1
+    [[ $(tarvex-macos dump | grep '^service ') == "service Wi-Fi enabled dns $1
 service Ethernet enabled dns $1
-service 'Thunderbolt Bridge' disabled dns -" ]] || fail "DNS servers: $actual"
+service 'Thunderbolt Bridge' disabled dns -" ]] || fail "DNS servers: $(tarvex-macos dump | grep '^service ')"
 }
 
 # expect_hosts_pinned: /etc/hosts is the snapshot's with the daemon's block at its end.

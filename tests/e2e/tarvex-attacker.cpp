@@ -5,9 +5,8 @@
 //   tarvex-attacker hold PATH COUNT BYTES SECS  open COUNT connections, send BYTES of an
 //                                               unfinished request on each, report, hold them
 //   tarvex-attacker request PATH LINE           send one line, print the raw reply
-//   tarvex-attacker blackhole PORT              a name server on 127.0.0.1 that never answers
 //
-// "listen" and "blackhole" print "listening" once ready; "hold" prints
+// "listen" prints "listening" once ready; "hold" prints
 // "open=N closed=M" after a second and keeps the open ones for SECS seconds.
 
 #include <QCoreApplication>
@@ -15,7 +14,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <csignal>
 #include <cstdio>
@@ -88,16 +86,6 @@ int request(const QString &path, const QByteArray &line)
     return reply.isEmpty() ? 1 : 0;
 }
 
-int blackhole(quint16 port)
-{
-    // Never read: once the buffer is full the kernel drops the queries, still unanswered.
-    auto *socket = new QUdpSocket(qApp);
-    if (!socket->bind(QHostAddress::LocalHost, port))
-        return say("cannot bind: " + socket->errorString().toUtf8(), 1);
-    say("listening");
-    return qApp->exec();
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -114,8 +102,6 @@ int main(int argc, char *argv[])
                     arguments.at(4).toInt());
     if (command == QLatin1String("request") && arguments.size() == 3)
         return request(arguments.at(1), arguments.at(2).toUtf8());
-    if (command == QLatin1String("blackhole") && arguments.size() == 2)
-        return blackhole(quint16(arguments.at(1).toUInt()));
-    std::fputs("usage: tarvex-attacker listen|hold|request|blackhole ...\n", stderr);
+    std::fputs("usage: tarvex-attacker listen|hold|request ...\n", stderr);
     return 2;
 }
