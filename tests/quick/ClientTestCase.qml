@@ -129,14 +129,6 @@ TestCase {
         return [storedAuth.value("token"), storedAuth.value("tokenType"), storedAuth.value("userJson"), storedAuth.value("remember")];
     }
 
-    // One operation of a store, with a callback that records its arguments; waited for.
-    function answered(store, operation, args) {
-        const answers = [];
-        store[operation].apply(store, args.concat([(...values) => answers.push(values)]));
-        until(() => answers.length === 1);
-        return answers[0];
-    }
-
     // Every request answered at once with this status and body, from the server's /dev/reply.
     function replyWith(status, body) {
         ApiClient.baseUrl = `${root}/dev/reply?status=${status}&body=${encodeURIComponent(JSON.stringify(body))}&path=`;

@@ -13,27 +13,49 @@ const char *const capturedSchemes[] = {"http", "https", "mailto"};
 
 QuickTestSupport::QuickTestSupport(QObject *parent)
     : QObject(parent)
-    , vendorApi(QStringLiteral(TARVEX_VENDOR_API), QStringLiteral(TARVEX_VENDOR_API_SERVERS))
 {
+    // Its log lines go to the test's own stderr, where a failure can be read.
+    vendorApi.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     for (const char *scheme : capturedSchemes)
         QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "recordOpenedUrl");
 }
 
 QuickTestSupport::~QuickTestSupport()
 {
+    stopVendorApi();
     for (const char *scheme : capturedSchemes)
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 }
 
 QString QuickTestSupport::startVendorApi()
 {
-    if (vendorApi.isRunning())
-        return vendorApi.rootUrl().toString();
-    if (!dataFolder.isValid() || !vendorApi.start(dataFolder.path())) {
-        qWarning("[QuickTestSupport] %s", qPrintable(vendorApi.errorString()));
+    if (vendorApi.state() == QProcess::Running)
+        return vendorApiRoot;
+    vendorApi.start(QStringLiteral(TARVEX_VENDOR_API),
+                    {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"),
+                     dataFolder.path(), QStringLiteral("--servers"),
+                     QStringLiteral(TARVEX_VENDOR_API_SERVERS),
+                     QStringLiteral("--cheap-password-hashing")});
+    while (!vendorApi.canReadLine() && vendorApi.waitForReadyRead(10000)) {
+    }
+    const QByteArray prefix = "listening on ";
+    const QByteArray line = vendorApi.readLine().trimmed();
+    if (!dataFolder.isValid() || !line.startsWith(prefix)) {
+        qWarning("[QuickTestSupport] tarvex-vendor-api did not start: %s",
+                 line.isEmpty() ? qPrintable(vendorApi.errorString()) : line.constData());
+        stopVendorApi();
         return QString();
     }
-    return vendorApi.rootUrl().toString();
+    vendorApiRoot = QString::fromUtf8(line.mid(prefix.size()));
+    return vendorApiRoot;
+}
+
+void QuickTestSupport::stopVendorApi()
+{
+    vendorApi.terminate();
+    if (!vendorApi.waitForFinished(5000))
+        vendorApi.kill();
+    vendorApi.waitForFinished(5000);
 }
 
 QString QuickTestSupport::startStallingServer(int answerAfterMs, int status, const QString &body)

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "vendorapiprocess.h"
-
 #include <QObject>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -27,7 +26,8 @@ public:
     // The vendor API's root URL ("http://127.0.0.1:PORT"), empty (and a warning) when
     // it did not start. Started once; later calls return the running one.
     Q_INVOKABLE QString startVendorApi();
-    Q_INVOKABLE void stopVendorApi() { vendorApi.stop(); }
+    // SIGTERM, SIGKILL after 5 s; its data stays for the next start.
+    Q_INVOKABLE void stopVendorApi();
 
     // A server on 127.0.0.1 that answers every request with status and the JSON text
     // body only after answerAfterMs: what a time-out, and a reply arriving after it or
@@ -48,6 +48,7 @@ public slots:
 
 private:
     QTemporaryDir dataFolder;
-    VendorApiProcess vendorApi;
+    QProcess vendorApi;
+    QString vendorApiRoot;
     QStringList m_openedUrls;
 };

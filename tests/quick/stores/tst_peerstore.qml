@@ -91,7 +91,11 @@ ClientTestCase {
 
     function test_idsInPaths(data) {
         signIn(newAccount(), true);
-        compare([answered(PeerStore, "updatePeer", [data.id, "Имя"])[2], answered(PeerStore, "deletePeer", [data.id])[2]], [404, 404]);
+        const statuses = [];
+        PeerStore.updatePeer(data.id, "Имя", (ok, json, status) => statuses.push(status));
+        PeerStore.deletePeer(data.id, (ok, json, status) => statuses.push(status));
+        until(() => statuses.length === 2);
+        compare(statuses, [404, 404]);
         compare([requestLog().map(entry => entry.path), PeerStore.error], [[data.path, data.path], "Соединение не найдено"]);
     }
 
