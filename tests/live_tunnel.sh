@@ -150,6 +150,15 @@ routed_via() {
     [[ $(ip route get "$1") == *" via $2 "* ]]
 }
 
+# What the rig looked like when a move got no reply: the server route and both ends' view.
+show_rig() {
+    {
+        ip route get "$ENDPOINT"
+        wg show "$(tun_links)" endpoints
+        "$live_net" server wg show "$SERVER_WG" endpoints
+    } 2>&1 | sed 's/^/    | /'
+}
+
 # follow ROUTER WHAT STARTED: after a move at STARTED, the server route and the API host's
 # follow to ROUTER (route_times), and pings cross the tunnel again (reply_times).
 follow() {
@@ -164,6 +173,7 @@ follow() {
     wg set "$(tun_links)" peer "$SERVER_PUB" endpoint "$ENDPOINT:$SERVER_PORT" || fail "wg set"
     replied=$(ms_until "$3" 30000 replies)
     if ((replied > 30000)); then
+        show_rig
         # The daemon's route is right; if the rig no longer carries a plain ping to the
         # server along it, it cannot judge the tunnel.
         if ((failures == 0)) && ! ping -c 2 -W 1 -q "$ENDPOINT" >/dev/null 2>&1; then

@@ -950,7 +950,7 @@ private slots:
     // `found`, or fails with `error`: stay (empty), or the add that puts them on the new way
     // out. Only an answer of "not in table" means no default route; a run that said nothing
     // leaves the routes where they are. (Another network, an interface-only default and a
-    // gateway coming back are e2e_gateway's moves.)
+    // gateway coming back are e2e_recovery's moves.)
     void follow_data()
     {
         QTest::addColumn<QString>("current");

@@ -228,7 +228,7 @@ private slots:
 
     // The real daemon binary, never asked to connect: that would reach for the system's
     // network settings. That it answers, and SIGTERM, are the sandbox's scenarios
-    // (e2e_lifecycle).
+    // (e2e_tunnel).
     void daemonExitsCleanly_data()
     {
         QTest::addColumn<QString>("socketName");
@@ -273,7 +273,7 @@ private slots:
             << QByteArrayList{"{\"command\":", "\"sta", "tus\"}\n{\"command\":\"disconnect\"}\n"}
             << QString();
         // Valid JSON that is no object: the parser had nothing to complain of. (Broken JSON
-        // and a time-out after waiting are tst_vpnmanager's replies rows "not JSON" and
+        // and a time-out after waiting are tst_clientcore's replies rows "not JSON" and
         // "silent daemon".)
         QTest::newRow("json array") << QByteArrayList{"[1,2]\n"} << QJsonParseError{}.errorString();
         // Run with no time at all: the time is up before a line already waiting is read.

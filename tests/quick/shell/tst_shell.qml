@@ -121,4 +121,17 @@ ClientTestCase {
         click("nav_balance");
         compare(window.appPage, data.shown ? "peers" : "balance", "a click underneath");
     }
+
+    // The header reads a balance the way the balance page does, Russian text included.
+    function test_accountLine_data() {
+        return [
+            { tag: "balance as Russian text", balance: "1 234,5", text: "Анна · 1\u00a0234,50 ₽" },
+            { tag: "balance not a number", balance: "много", text: "Анна · 0 ₽" }
+        ];
+    }
+
+    function test_accountLine(data) {
+        enter({ "name": "Анна", "balance": data.balance, "email_verified_at": "2024-05-01" });
+        compare(item("account").text, data.text);
+    }
 }

@@ -3,8 +3,8 @@ import QtTest
 import "qrc:/vpn-client"
 
 // What the kit's covers let through: the busy overlay and a confirmation popup whose
-// action runs take no input and hand the focus back. (The fields, buttons and check
-// boxes are worked through the forms.)
+// action runs take no input and hand the focus back; a form note appearing out of view
+// is scrolled to. (The fields, buttons and check boxes are worked through the forms.)
 Item {
     id: host
 
@@ -34,6 +34,25 @@ Item {
 
     Component { id: popupComponent; ConfirmActionPopup { hostWidth: 430; hostHeight: 780 } }
     SignalSpy { id: confirmSpy; signalName: "confirmed" }
+
+    // a page scrolled away from the note at its top
+    Component {
+        id: scrolledPageComponent
+
+        Flickable {
+            width: 300
+            height: 200
+            contentHeight: 800
+            contentY: 600
+
+            Column {
+                width: 300
+
+                FormMessage { objectName: "message"; width: 300 }
+                Item { width: 300; height: 700 }
+            }
+        }
+    }
 
     TestCase {
         name: "Overlays"
@@ -96,6 +115,12 @@ Item {
             mouseClick(findChild(popup.contentItem, "cancelButton"));
             mouseClick(confirm);
             compare([popup.opened, confirmSpy.count], [true, 1]);
+        }
+
+        function test_formMessageScrolledIntoViewAsItAppears() {
+            const scrolled = createTemporaryObject(scrolledPageComponent, host);
+            findChild(scrolled, "message").text = "Неверный текущий пароль";
+            tryCompare(scrolled, "contentY", 0);
         }
     }
 }

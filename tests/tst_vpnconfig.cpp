@@ -37,7 +37,7 @@ const QString BadFormat = QStringLiteral("VPN-конфигурация имее�
 
 } // namespace
 
-class TestVpnConfigParser : public QObject
+class TestVpnConfig : public QObject
 {
     Q_OBJECT
 
@@ -326,5 +326,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestVpnConfigParser)
-#include "tst_vpnconfigparser.moc"
+QTEST_GUILESS_MAIN(TestVpnConfig)
+#include "tst_vpnconfig.moc"

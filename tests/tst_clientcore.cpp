@@ -114,7 +114,7 @@ protected:
 
 } // namespace
 
-class TestVpnManager : public QObject
+class TestClientCore : public QObject
 {
     Q_OBJECT
 
@@ -460,7 +460,7 @@ private slots:
     {
         QTest::addColumn<QVariantMap>("peer");
         // Empty: accepted, reaches the daemon. (The parser's own text passed on is
-        // tst_vpnmanager's unusablePeersFailWithinTheCall.)
+        // unusablePeersFailWithinTheCall.)
         QTest::addColumn<QString>("error");
 
         const QString v1 = "amnezia-v1", v2 = "amnezia-v2", awg2 = "amnezia-awg2";
@@ -547,8 +547,7 @@ private slots:
     }
 
     // The backend works on the worker thread only, and goes with it once disconnected. (A
-    // failed disconnect keeping both for the retry is tst_vpnmanager's
-    // connectWhileBusyOrConnected.)
+    // failed disconnect keeping both for the retry is connectWhileBusyOrConnected's.)
     void backendLivesOnTheWorkerThread()
     {
         FakeServiceDaemon daemon;
@@ -575,5 +574,5 @@ private:
     QTemporaryDir home;
 };
 
-QTEST_GUILESS_MAIN(TestVpnManager)
-#include "tst_vpnmanager.moc"
+QTEST_GUILESS_MAIN(TestClientCore)
+#include "tst_clientcore.moc"

@@ -70,7 +70,7 @@ constexpr uid_t Nobody = 65534;
 
 } // namespace
 
-class TestRuntimeDirectoryGuard : public QObject
+class TestRootFiles : public QObject
 {
     Q_OBJECT
 
@@ -388,5 +388,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRuntimeDirectoryGuard)
-#include "tst_runtimedirectoryguard.moc"
+QTEST_GUILESS_MAIN(TestRootFiles)
+#include "tst_rootfiles.moc"
