@@ -28,6 +28,8 @@ start_stack() {
 stop_stack() {
     [[ -z $stack_pid ]] || { kill -TERM "$stack_pid"; wait "$stack_pid"; }
     stack_pid=""
+    ! pgrep -a -f -- "$run" || fail "processes left running"
+    [[ ! -e $TARVEX_SERVICE_SOCKET ]] || fail "the daemon's socket file is left"
 }
 
 # api METHOD PATH JSON TOKEN EXPRESSION: EXPRESSION over the reply's JSON document d.

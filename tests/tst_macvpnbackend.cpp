@@ -460,6 +460,10 @@ private slots:
                                splitPeer(1, {entry("10.1.2.0/24")}));
         QCOMPARE(statuses(status), QList<Status>({Status::Connecting, Status::Connected}));
         QCOMPARE(rig.addedRoutes(), (QStringList{viaTunnel("10.1.2.0/24")} + OutsideRoutes));
+        // The full tunnel's DNS went with it, and is not what the journal now restores.
+        QCOMPARE(rig.mac.dump("service"), SeededDns);
+        rig.backend.disconnectVpn();
+        rig.verifyRestored();
     }
 
     // Without its interface the routes into it are gone and traffic leaves in the clear:
@@ -785,8 +789,8 @@ private slots:
     // The UAPI exchange with the tunnel program: the request, its reply, the socket talk.
 
     // The request for a client configuration, or the field whose control character keeps it
-    // from being made: it would add lines of its own. (A line feed in the host is
-    // tst_macvpnbackend's connection.)
+    // from being made: it would add lines of its own. (A line feed in the host is the
+    // connection table's "control character" row.)
     void setConfig_data()
     {
         QTest::addColumn<QJsonObject>("lastConfig");

@@ -98,6 +98,9 @@ scenario_peer_hidden_from_others() {
 # hold UID COUNT BYTES: COUNT connections with BYTES of a request each; held is "OPEN CLOSED".
 hold() {
     in_background "$LOOT/hold.$1.out" "$1" "$ATTACKER" hold "$SOCK" "$2" "$3" 30
+    # Without its report every count below would read as 0, and a bound as kept.
+    wait_for 100 0.05 grep -q '^open=[0-9]* closed=[0-9]*$' "$LOOT/hold.$1.out" \
+        || fail "hold as $1: no report: $(cat "$LOOT/hold.$1.out")"
     held=$(sed -n 's/^open=\([0-9]*\) closed=\([0-9]*\)$/\1 \2/p' "$LOOT/hold.$1.out")
 }
 

@@ -1,7 +1,10 @@
 #include "quicktestsupport.h"
 
+#include "testablemacvpnbackend.h"
+
 #include <QDesktopServices>
 #include <QFile>
+#include <QJsonObject>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -101,4 +104,23 @@ QString QuickTestSupport::settingsFileText() const
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());
+}
+
+QVariantMap QuickTestSupport::splitTunnelAsDaemonReads(const QVariantMap &peer,
+                                                       const QVariantMap &hosts) const
+{
+    TestableMacVpnBackend backend;
+    for (auto host = hosts.cbegin(); host != hosts.cend(); ++host) {
+        QList<QHostAddress> addresses;
+        for (const QString &address : host.value().toStringList())
+            addresses.append(QHostAddress(address));
+        backend.hosts.insert(host.key(), addresses);
+    }
+    // As MacVpnServiceClientBackend sends it and MacVpnServiceServer hands it on.
+    const QVariantMap received = QJsonObject::fromVariantMap(peer).toVariantMap();
+    backend.splitSettings = backend.splitTunnelFromPeer(received);
+    return {{QStringLiteral("enabled"), backend.splitSettings.enabled},
+            {QStringLiteral("mode"), backend.splitSettings.mode},
+            {QStringLiteral("entries"), backend.splitSettings.entries},
+            {QStringLiteral("routes"), backend.splitTunnelRoutes()}};
 }

@@ -39,6 +39,12 @@ public:
     // The client's settings file as it is on disk, after writing what is pending.
     Q_INVOKABLE QString settingsFileText() const;
 
+    // What the daemon makes of a peer's "splitTunnel" map: the peer crosses the wire as
+    // JSON and the real backend reads it, resolving names from hosts (name: [addresses])
+    // rather than the system. { enabled, mode, entries, routes }.
+    Q_INVOKABLE QVariantMap splitTunnelAsDaemonReads(const QVariantMap &peer,
+                                                     const QVariantMap &hosts) const;
+
     QStringList openedUrls() const { return m_openedUrls; }
     Q_INVOKABLE void clearOpenedUrls() { m_openedUrls.clear(); }
 

@@ -115,12 +115,16 @@ ClientTestCase {
             { tag: "any-address host", url: "http://0.0.0.0:" + port + "/api/v1/profile", token: "secret", refused: true },
             { tag: "mapped IPv6 host", url: "http://[::ffff:127.0.0.1]:" + port + "/api/v1/profile", token: "secret", refused: true },
             { tag: "loopback as user name", url: "http://127.0.0.1@0.0.0.0:" + port + "/api/v1/profile", token: "secret", refused: true },
+            // the way the stores call: a path joined to a plain base URL
+            { tag: "plain base URL", base: "http://0.0.0.0:" + port + "/api/v1", url: "/profile", token: "secret", refused: true },
             { tag: "no token", url: "http://0.0.0.0:" + port + "/api/v1/profile", token: "", refused: false },
             { tag: "localhost", url: "http://localhost:" + port + "/api/v1/profile", token: "secret", refused: false }
         ];
     }
 
     function test_tokenNeverTravelsInClear(data) {
+        if (data.base)
+            ApiClient.baseUrl = data.base;
         const result = call("GET", data.url, null, { token: data.token });
         if (data.refused) {
             compare([result.ok, result.status, result.error, result.xhr], [false, 0, "Запрос не отправлен: токен нельзя передавать по незащищенному соединению (http)", null]);

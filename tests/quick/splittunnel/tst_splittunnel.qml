@@ -6,9 +6,10 @@ import "qrc:/vpn-client"
 import ".."
 
 // SplitTunnelStore and its page: what the store keeps of what the user types, what it
-// reads back from the settings and the connection map it hands on; on the
-// page, driven by clicks and keys with the scripted VpnManager, what a user can change
-// in each VPN state and what the entry field keeps. Tables keep one row per line (qmlformat would spread each over several).
+// reads back from the settings and the connection map it hands on, and what the daemon's
+// backend makes of that map; on the page, driven by clicks and keys with the scripted
+// VpnManager, what a user can change in each VPN state and what the entry field keeps.
+// Tables keep one row per line (qmlformat would spread each over several).
 Item {
     id: host
 
@@ -71,7 +72,7 @@ Item {
         }
 
         // Twins in the stored list all go with one removal; a duplicate differing in case is
-        // refused. The map is the one the daemon reads (tst_macvpnbackend's splitPeer).
+        // refused.
         function test_editingIsWrittenAtOnce() {
             stored.setValue("entriesJson", JSON.stringify(["b.example", "a.example", "b.example"]));
             SplitTunnelStore.load();
@@ -89,6 +90,24 @@ Item {
             verify(SplitTunnelStore.isApplicationSelected("com.a "));
             SplitTunnelStore.load();
             compare(SplitTunnelStore.connectionConfig(), config);
+        }
+
+        // The real backend's reading of the map after its trip over the wire: a subnet keeps
+        // its prefix, a URL's host is what gets looked up, exclusions are IPv4 only.
+        function test_daemonReadsTheConnectionConfig_data() {
+            return [
+                { tag: "only selected", mode: 1, routes: ["10.1.2.0/24", "198.51.100.7", "2001:db8::7", "203.0.113.5"] },
+                { tag: "all except selected", mode: 2, routes: ["10.1.2.0/24", "198.51.100.7", "203.0.113.5"] }
+            ];
+        }
+
+        function test_daemonReadsTheConnectionConfig(data) {
+            SplitTunnelStore.setTunnelingEnabled(true);
+            SplitTunnelStore.setRouteMode(data.mode);
+            ["10.1.2.0/24", "HTTPS://User@Split-Site.Example:8443/a", "203.0.113.5"].forEach(input => SplitTunnelStore.addEntry(input));
+            const hosts = { "split-site.example": ["198.51.100.7", "2001:db8::7"] };
+            const read = TestSupport.splitTunnelAsDaemonReads({ "splitTunnel": SplitTunnelStore.connectionConfig() }, hosts);
+            compare([read.enabled, read.mode, read.entries, read.routes], [true, data.mode, SplitTunnelStore.entries, data.routes]);
         }
 
         // The state is set once the page is open: the lock follows the manager.

@@ -6,7 +6,8 @@ import ".."
 
 // AuthStore against the real tarvex-vendor-api: what reaches the server, what the
 // session and the settings hold after each account operation, and replies that come
-// back after their session has ended. Tables keep one row per line.
+// back after their session has ended; and what both stores refuse without asking the
+// server. Tables keep one row per line.
 ClientTestCase {
     name: "AuthStore"
 

@@ -7,8 +7,7 @@ import ".."
 // PeerStore against the real tarvex-vendor-api, with the scripted VpnManager: the list
 // and its cache, the entry of a tunnel whose peer is gone, what a connect hands to the
 // manager, ids in paths and the end of a session. (Its local refusals are in the
-// AuthStore suite's table.) (The pages' suites
-// create, rename and delete peers on the server.)
+// AuthStore suite's table; the pages' suites create, rename and delete peers.)
 ClientTestCase {
     name: "PeerStore"
 
